@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Starts and stops what a run needs: the project-local Wine prefix with a
+# persistent wineserver, a private PulseAudio server with the "guitar" and
+# "speaker" null sinks, and an Xvfb screen.
+#   services.sh start   prints nothing on success; leaves pids in $HW_RUNTIME
+#   services.sh stop    stops only what start started
+# Source scripts/env.sh before using the services (DISPLAY is set by start's caller).
+set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+
+start_prefix() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || { echo "services: wineboot failed" >&2; return 1; }
+    wineserver -w
+  fi
+  wineserver -p >/dev/null 2>&1 &
+  echo $! > "$HW_RUNTIME/wineserver.pid"
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null 2>&1
+}
+
+start_pulse() {
+  mkdir -p "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
+  if pactl info >/dev/null 2>&1; then return 0; fi
+  pulseaudio --daemonize=yes --exit-idle-time=-1 -n --disallow-exit \
+    --load=module-native-protocol-unix \
+    --load="module-null-sink sink_name=guitar sink_properties=device.description=Guitar" \
+    --load="module-null-sink sink_name=speaker sink_properties=device.description=Speaker" \
+    >"$HW_RUNTIME/pulse.log" 2>&1
+  for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+  pactl set-default-sink speaker
+  pactl set-default-source guitar.monitor
+  echo started > "$HW_RUNTIME/pulse.started"
+}
+
+start_xvfb() {
+  if xdpyinfo -display ":$HW_DISPLAY_NUM" >/dev/null 2>&1; then return 0; fi
+  Xvfb ":$HW_DISPLAY_NUM" -screen 0 1280x1024x24 -nolisten tcp >"$HW_RUNTIME/xvfb.log" 2>&1 &
+  echo $! > "$HW_RUNTIME/xvfb.pid"
+  for _ in $(seq 50); do xdpyinfo -display ":$HW_DISPLAY_NUM" >/dev/null 2>&1 && break; sleep 0.1; done
+}
+
+stop_all() {
+  if [ -f "$HW_RUNTIME/wineserver.pid" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    rm -f "$HW_RUNTIME/wineserver.pid"
+  fi
+  if [ -f "$HW_RUNTIME/pulse.started" ]; then
+    pulseaudio --kill >/dev/null 2>&1 || true
+    rm -f "$HW_RUNTIME/pulse.started"
+  fi
+  if [ -f "$HW_RUNTIME/xvfb.pid" ]; then
+    kill "$(cat "$HW_RUNTIME/xvfb.pid")" >/dev/null 2>&1 || true
+    rm -f "$HW_RUNTIME/xvfb.pid"
+  fi
+}
+
+mkdir -p "$HW_RUNTIME"
+case "${1:-}" in
+  start) start_pulse; start_xvfb; start_prefix ;;
+  stop) stop_all ;;
+  *) echo "usage: services.sh start|stop" >&2; exit 2 ;;
+esac

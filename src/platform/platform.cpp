@@ -1,0 +1,59 @@
+#include "platform/platform.h"
+
+#include <shellapi.h>
+
+namespace {
+
+PlatformApi realPlatform() {
+    PlatformApi api = {};
+    api.directSoundEnumerateA = DirectSoundEnumerateA;
+    api.directSoundCaptureEnumerateA = DirectSoundCaptureEnumerateA;
+    api.directSoundCreate = DirectSoundCreate;
+    api.directSoundCaptureCreate = DirectSoundCaptureCreate;
+
+    api.waveOutGetNumDevs = waveOutGetNumDevs;
+    api.waveOutGetDevCapsA = waveOutGetDevCapsA;
+    api.waveOutOpen = waveOutOpen;
+    api.waveOutPrepareHeader = waveOutPrepareHeader;
+    api.waveOutUnprepareHeader = waveOutUnprepareHeader;
+    api.waveOutWrite = waveOutWrite;
+    api.waveOutReset = waveOutReset;
+    api.waveOutClose = waveOutClose;
+    api.waveOutGetErrorTextA = waveOutGetErrorTextA;
+
+    api.waveInGetNumDevs = waveInGetNumDevs;
+    api.waveInGetDevCapsA = waveInGetDevCapsA;
+    api.waveInOpen = waveInOpen;
+    api.waveInPrepareHeader = waveInPrepareHeader;
+    api.waveInUnprepareHeader = waveInUnprepareHeader;
+    api.waveInAddBuffer = waveInAddBuffer;
+    api.waveInStart = waveInStart;
+    api.waveInStop = waveInStop;
+    api.waveInReset = waveInReset;
+    api.waveInClose = waveInClose;
+    api.waveInGetErrorTextA = waveInGetErrorTextA;
+
+    api.messageBoxA = MessageBoxA;
+    api.shBrowseForFolderA = SHBrowseForFolderA;
+    api.shGetPathFromIDListA = SHGetPathFromIDListA;
+    api.shellExecuteA = ShellExecuteA;
+    api.getKeyState = GetKeyState;
+
+    api.getModuleFileNameA = GetModuleFileNameA;
+    return api;
+}
+
+}  // namespace
+
+PlatformApi& platform() {
+    static PlatformApi api = realPlatform();
+    return api;
+}
+
+PlatformOverride::PlatformOverride() : saved_(platform()) {}
+
+PlatformOverride::~PlatformOverride() { platform() = saved_; }
+
+int showMessage(HWND owner, const char* text, const char* caption, UINT flags) {
+    return platform().messageBoxA(owner, text, caption, flags);
+}

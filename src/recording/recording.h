@@ -1,0 +1,39 @@
+// WAV recording of takes: where a take's file goes, its 44-byte header, and
+// the life of a recording file (created with an open-ended header at stream
+// open, appended to while running, given its exact sizes at stream close).
+// The streams own their recording files; this room only offers the steps.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+const int kWaveHeaderBytes = 44;
+const int kRecordingPathBytes = 256;
+
+// "DISK_OUTPUT_DIRECTORY" when it names an existing directory: copies it,
+// ending in a backslash, into buffer (kRecordingPathBytes, may be null) and
+// returns 1; otherwise 0.
+int outputDirectory(char* buffer);
+
+// The path of this take's input (isInput 1) or output recording into path
+// (kRecordingPathBytes). 0 when that signal is not recorded or the composed
+// path would not fit; path is then left alone.
+int takeFileName(char* path, int isInput);
+
+// The 44-byte RIFF/WAVE header of 16-bit PCM with the given frames.
+void buildWaveHeader(uint8_t* header, int channels, int sampleRate, uint32_t frames);
+
+// Appends count 16-bit samples; nothing when file is INVALID_HANDLE_VALUE.
+// Write errors are not reported.
+void writeSamples(const int16_t* samples, int count, HANDLE file);
+
+// Creates this take's recording file (input or output) with a header whose
+// sizes mark an open-ended stream, so a take cut short by a crash still plays.
+// Returns INVALID_HANDLE_VALUE when the signal is not recorded, and also when
+// the file cannot be created, after telling the user (owner may be null).
+HANDLE openRecording(int isInput, int channels, int sampleRate, HWND owner);
+
+// Writes the exact header for what the file holds, closes it and sets file to
+// INVALID_HANDLE_VALUE. Does nothing for INVALID_HANDLE_VALUE.
+void closeRecording(HANDLE& file, int channels, int sampleRate);

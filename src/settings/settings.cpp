@@ -1,0 +1,67 @@
+#include "settings/settings.h"
+
+#include <cstdio>
+#include <cstring>
+
+const char* const kSettingsKey = "SOFTWARE\\Quillmark Labs\\Harnwick Live\\Settings";
+
+void readSettingText(const char* name, char* buffer) {
+    memset(buffer, 0, kSettingTextBytes + 1);
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    // Room for 255 bytes of text and the stored terminator.
+    DWORD length = kSettingTextBytes + 1;
+    LONG result = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &length);
+    RegCloseKey(key);
+    // Too long (ERROR_MORE_DATA, or 256 bytes without a terminator) or unreadable:
+    // read as missing rather than as a cut-off path or number.
+    if (result != ERROR_SUCCESS || buffer[kSettingTextBytes] != '\0') memset(buffer, 0, kSettingTextBytes + 1);
+}
+
+std::string readSettingText(const char* name) {
+    char buffer[kSettingTextBytes + 1];
+    readSettingText(name, buffer);
+    return buffer;
+}
+
+int readSettingInt(const char* name) {
+    char buffer[kSettingTextBytes + 1];
+    readSettingText(name, buffer);
+    int value = 0;
+    if (sscanf(buffer, "%d", &value) != 1) return 0;
+    return value;
+}
+
+bool readSettingFlag(const char* name) {
+    char buffer[kSettingTextBytes + 1];
+    readSettingText(name, buffer);
+    return strcmp(buffer, "TRUE") == 0;
+}
+
+void writeSettingText(const char* name, const char* text) {
+    HKEY key;
+    DWORD disposition;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                        nullptr, &key, &disposition) != ERROR_SUCCESS)
+        return;  // writes fail silently by design: the next read gives the old value
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(strlen(text) + 1));
+    RegCloseKey(key);
+}
+
+void writeSettingInt(const char* name, int value) {
+    char text[16];
+    snprintf(text, sizeof text, "%d", value);
+    writeSettingText(name, text);
+}
+
+void writeSettingFlag(const char* name, bool value) { writeSettingText(name, value ? "TRUE" : "FALSE"); }
+
+int readSampleRate() {
+    int rate = readSettingInt("srate");
+    return rate < 100 ? 44100 : rate;
+}
+
+int readChannels() {
+    int channels = readSettingInt("channels");
+    return channels < 1 ? 2 : channels;
+}
