@@ -54,6 +54,14 @@ PlatformOverride::PlatformOverride() : saved_(platform()) {}
 
 PlatformOverride::~PlatformOverride() { platform() = saved_; }
 
+namespace {
+HINSTANCE g_moduleInstance = nullptr;
+}
+
+HINSTANCE moduleInstance() { return g_moduleInstance ? g_moduleInstance : GetModuleHandleA(nullptr); }
+
+void setModuleInstance(HINSTANCE instance) { g_moduleInstance = instance; }
+
 int showMessage(HWND owner, const char* text, const char* caption, UINT flags) {
     return platform().messageBoxA(owner, text, caption, flags);
 }

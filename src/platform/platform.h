@@ -74,6 +74,11 @@ private:
     PlatformApi saved_;
 };
 
+// The module that holds the product's resources: the DLL once its entry has
+// recorded itself, otherwise the program (as in test executables).
+HINSTANCE moduleInstance();
+void setModuleInstance(HINSTANCE instance);
+
 // The one function that shows a message to the user: owner (or none), text,
 // caption and the MB_ icon/button flags. Returns the button pressed.
 int showMessage(HWND owner, const char* text, const char* caption, UINT flags);
