@@ -1,0 +1,89 @@
+// The output stream: the playback side of the live loop. A plain record and
+// its operations; the dump filter's outer object embeds one and owns the
+// output-open flag that openOutput sets and closeOutput clears. Nothing here
+// knows about filters.
+//
+// Two device kinds take 16-bit PCM, one chunk per writeOutput call:
+// - DirectSound: a looping buffer (about 3 s, or the primary buffer with
+//   accelerated output) written at a moving write position. Once per resync
+//   period the position is brought back to the device's write cursor plus the
+//   latency offset when it fell behind or ran more than a quarter ring ahead.
+// - waveOut: 32 prepared headers, queued one per chunk. While more than 8 are
+//   queued each chunk fades out and is cut to about half, so the queue drains;
+//   with 8 or fewer the sound fades back in. Optionally the device runs at
+//   twice the processing rate and each channel is interpolated by two.
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+#include <dsound.h>
+
+#include <cstdint>
+
+#include "input/streamcommon.h"  // showResultCode, shared stream settings
+
+class Resampler;
+
+const int kWaveOutHeaderCount = 32;
+const int kWaveOutBufferBytes = 32768;
+const int kWaveOutQueueLimit = 8;
+const int kConversionBufferBytes = 131072;
+const int kWorkBufferBytes = 262144;
+
+enum FadeDirection { kFadeIn = 0, kFadeOut = 1 };
+
+struct OutputStream {
+    HANDLE recordingFile = INVALID_HANDLE_VALUE;
+    int deviceMode = 0;  // 0: DirectSound, 1: waveOut
+    int upsample = 0;    // waveOut at twice the processing rate
+    Resampler* upsamplers[2] = {nullptr, nullptr};
+    WAVEHDR headers[kWaveOutHeaderCount] = {};
+    HWAVEOUT waveOut = nullptr;
+    int16_t* waveOutBuffers[kWaveOutHeaderCount] = {};
+    WAVEFORMATEX waveOutFormat = {};
+    int chunkFrames = 0;
+    float fadeGain = 0.0f;
+    int writePositionBytes = 0;
+    int ringBytes = 0;
+    int channels = 2;
+    int sampleRate = 44100;
+    int latencyOffsetBytes = 0;
+    int resyncPeriodFrames = 0;
+    int framesSinceCheck = 0;
+    IDirectSound* pDirectSound = nullptr;
+    IDirectSoundBuffer* pSecondary = nullptr;
+    IDirectSoundBuffer* pPrimary = nullptr;
+    IDirectSoundBuffer* pWriteBuffer = nullptr;  // secondary, or primary when accelerated
+    int16_t* conversion = nullptr;  // kConversionBufferBytes
+    float* work = nullptr;          // kWorkBufferBytes, waveOut upsampling
+};
+
+// Reads the output settings, sizes the ring and latency values, opens the
+// device, allocates the buffers and creates the output recording. isOpen is
+// the owner's output-open flag: already set returns 1 at once; set on success.
+// 0 when the device did not open (the user has been told, or cancelled).
+int openOutput(OutputStream& out, int& isOpen, HWND owner, int sampleRate, int channels);
+// Finalises the recording, releases upsamplers and device, stores
+// "resync_bytes_out learned", frees the buffers, clears isOpen. Always 1.
+int closeOutput(OutputStream& out, int& isOpen);
+
+// Device open and close, by the device mode. Open 1 / 0; close always 1.
+int openOutputDevice(OutputStream& out, HWND owner, int sampleRate, int channels);
+int openWaveOutDevice(OutputStream& out, HWND owner, int sampleRate, int channels);
+int closeOutputDevice(OutputStream& out);
+int closeWaveOutDevice(OutputStream& out);
+
+// Shows the wave API's text for a non-zero code in the playback error box.
+void reportPlaybackError(MMRESULT code);
+
+// One chunk of interleaved floats (frames x channels, full scale 1.0) to the
+// device. DirectSound: frames written, or frames when dropped; waveOut: 0.
+int writeOutput(OutputStream& out, const float* samples, int frames);
+// DirectSound: once per resync period, moves the write position to the
+// device's write cursor plus the latency offset when it is out of bounds.
+void resyncOutput(OutputStream& out, int frames);
+void writeWaveOut(OutputStream& out, const float* samples, int frames);
+// Converts count samples (upsampled first when on) into destination with the
+// running fade; convertedSamples receives the samples to play.
+void convertForWaveOut(OutputStream& out, const float* samples, int count, int16_t* destination,
+                       int& convertedSamples, FadeDirection direction);

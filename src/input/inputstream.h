@@ -1,0 +1,94 @@
+// The input stream: the capture side of the live loop. A plain record and its
+// operations; the reader filter embeds one and hands it its filter-wide lock.
+// Nothing here knows about filters.
+//
+// Two device kinds deliver 16-bit PCM, read one chunk per call:
+// - DirectSoundCapture: a looping capture buffer with one notification event
+//   one byte before each chunk boundary; the read waits for the notification
+//   behind its target, locks one chunk at the read offset and drops backlog
+//   when the driver has run more than a quarter of the buffer ahead.
+// - waveIn: eight driver buffers used round-robin. The driver's callback
+//   (waveInDone) notes the buffer it returned and signals that buffer's event;
+//   the read takes the oldest completed buffer and hands it straight back.
+//   Periodically the read jumps to the newest completed buffer.
+// Optionally the waveIn device runs at twice the processing rate and each
+// channel is decimated by two.
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+#include <dsound.h>
+
+#include <cstdint>
+
+class Resampler;
+
+const int kWaveInBufferCount = 8;
+const int kStagingBytes = 131072;
+const int kCaptureBufferRequestBytes = 65536;
+const int kMinChunkFrames = 10;
+const int kMaxChunkFrames = 8192;
+const int kDefaultCaptureChunkFrames = 1024;  // DirectSoundCapture ("chunks")
+const int kDefaultWaveInChunkFrames = 512;    // waveIn ("chunks_wave")
+const DWORD kCaptureWaitMs = 1000;
+const DWORD kWaveInWaitMs = 200;
+
+struct InputStream {
+    // The owner's lock (the reader filter's filter-wide lock); held by openInput
+    // and closeInput. Null: no lock taken.
+    CRITICAL_SECTION* lock = nullptr;
+    int resyncPeriodFrames = 0;
+    int resyncCounterFrames = 0;
+    DSBPOSITIONNOTIFY* notifications = nullptr;  // DirectSoundCapture
+    int notificationCount = 0;
+    IDirectSoundNotify* pNotify = nullptr;
+    int chunkFrames = 0;
+    int16_t* staging = nullptr;  // kStagingBytes, DirectSoundCapture read
+    HANDLE recordingFile = INVALID_HANDLE_VALUE;
+    int isOpen = 0;
+    IDirectSoundCapture* pCapture = nullptr;
+    IDirectSoundCaptureBuffer* pCaptureBuffer = nullptr;
+    int readOffsetBytes = 0;
+    int legacy = 0;    // 1: waveIn, 0: DirectSoundCapture
+    int resample = 0;  // 1: waveIn runs at twice the rate, decimated by two
+    Resampler* resamplers[2] = {nullptr, nullptr};
+    HGLOBAL waveInMemory[kWaveInBufferCount] = {};
+    int16_t* waveInBuffers[kWaveInBufferCount] = {};
+    WAVEHDR waveInHeaders[kWaveInBufferCount] = {};
+    HWAVEIN waveIn = nullptr;
+    int channels = 2;
+    int sampleRate = 44100;
+    int captureBufferBytes = kCaptureBufferRequestBytes;
+};
+
+// Reads the input settings, opens the device, allocates the staging buffer and
+// creates the input recording. 1 on success or when already open, 0 when the
+// device failed (the user has been told). window is not used.
+int openInput(InputStream& in, HWND window, int sampleRate, int channels);
+// Finalises the recording, releases resamplers, device and buffers. Always 1;
+// nothing happens on a closed stream. flag has no effect.
+int closeInput(InputStream& in, int flag = 0);
+
+// Device open and close, by the legacy flag. 1 / 0; close always 1.
+int openInputDevice(InputStream& in);
+int openWaveInDevice(InputStream& in);
+int closeInputDevice(InputStream& in);
+
+// The waveIn driver callback (CALLBACK_FUNCTION, instance 0).
+void CALLBACK waveInDone(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
+
+// Shows the wave API's text for a non-zero code in the recording error box.
+void reportRecordingError(MMRESULT code);
+
+// One chunk of interleaved floats into destination (frames x channels floats).
+// Blocks until the device holds a chunk or its wait runs out (silence).
+// Returns the frames delivered.
+int readInput(InputStream& in, float* destination, int frames);
+int readWaveIn(InputStream& in, float* destination, int frames);
+// Hands one waveIn buffer back to the driver unless it is still queued.
+void requeueWaveInBuffer(InputStream& in, int index, WAVEHDR& header);
+
+// The module-wide sample clock in frames: reset by openInput, advanced by the
+// reader's fill-buffer step, which stamps media samples with it.
+int32_t sampleClock();
+void advanceSampleClock(int32_t frames);
