@@ -4,11 +4,14 @@
 # "speaker" null sinks, and an Xvfb screen.
 #   services.sh start   prints nothing on success; leaves pids in $HW_RUNTIME
 #   services.sh stop    stops only what start started
-# Source scripts/env.sh before using the services (DISPLAY is set by start's caller).
+# Source scripts/env.sh and set DISPLAY=:$HW_DISPLAY_NUM before using them.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
 start_prefix() {
+  # Wine's desktop process starts with the first Wine program and keeps the
+  # display it was started with: it must be the Xvfb screen.
+  export DISPLAY=":$HW_DISPLAY_NUM"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || { echo "services: wineboot failed" >&2; return 1; }

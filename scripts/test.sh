@@ -8,8 +8,8 @@ here=$(dirname "${BASH_SOURCE[0]}")
 "$here/setup.sh"
 "$here/build.sh" all
 . "$here/env.sh"
+export DISPLAY=":$HW_DISPLAY_NUM"
 trap '"$here/services.sh" stop' EXIT
 "$here/services.sh" start
-export DISPLAY=":$HW_DISPLAY_NUM"
 cd "$HW_BUILD/x86_64"
 ctest --output-on-failure --timeout 300 "$@"

@@ -98,7 +98,7 @@ TEST_F(DeviceLookupTest, ListFillingGivesEachEntryItsPosition) {
     seam.api().directSoundCaptureEnumerateA = enumerateThree;
     HWND combo = CreateWindowA("COMBOBOX", "", CBS_DROPDOWNLIST | WS_POPUP, 0, 0, 200, 200, nullptr, nullptr,
                                GetModuleHandleA(nullptr), nullptr);
-    ASSERT_TRUE(combo != nullptr);
+    ASSERT_TRUE(combo != nullptr) << "CreateWindow failed, error " << GetLastError();
     EXPECT_EQ(3, fillCaptureDeviceList(combo));
     ASSERT_EQ(3, SendMessageA(combo, CB_GETCOUNT, 0, 0));
     const char* names[] = {"Primary Sound Driver", "Card A", "Card B"};
