@@ -21,15 +21,13 @@
 
 #include <cstdint>
 
+#include "input/streamcommon.h"
+
 class Resampler;
 
 const int kWaveInBufferCount = 8;
 const int kStagingBytes = 131072;
 const int kCaptureBufferRequestBytes = 65536;
-const int kMinChunkFrames = 10;
-const int kMaxChunkFrames = 8192;
-const int kDefaultCaptureChunkFrames = 1024;  // DirectSoundCapture ("chunks")
-const int kDefaultWaveInChunkFrames = 512;    // waveIn ("chunks_wave")
 const DWORD kCaptureWaitMs = 1000;
 const DWORD kWaveInWaitMs = 200;
 

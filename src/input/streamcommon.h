@@ -6,6 +6,9 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+const int kMinChunkFrames = 10;
+const int kMaxChunkFrames = 8192;
+
 // Frames per chunk for the chosen device kind: "chunks" (DirectSound, default
 // 1024) or "chunks_wave" (wave API, default 512), kept when 10..8192.
 int readChunkFrames(bool directSound);

@@ -1,0 +1,170 @@
+// The output write path: one processed chunk per call onto the device, with
+// the output side's latency control.
+//
+// Called by one thread at a time (the dump filter's receive step under its
+// receive lock, or the engine thread) between openOutput and closeOutput.
+// Allocates nothing and never waits: a full waveOut queue or a failed lock
+// drops the chunk. The device reads the DirectSound ring and the queued
+// waveOut headers concurrently; a header is ours only while WHDR_DONE is set.
+//
+// The output recording holds the processed signal as it left the plug-in, at
+// the processing rate and without the waveOut path's fades and cuts, so the
+// file's declared rate is right and it never holds stale buffer contents.
+#include <cstring>
+
+#include "engine/outputstream.h"
+#include "input/resampler.h"
+#include "platform/platform.h"
+#include "recording/recording.h"
+
+namespace {
+
+const float kFadeStep = 0.01f;
+// Limits set by the fixed buffers: 65536 samples in the conversion buffer,
+// 16384 samples (after upsampling) in a waveOut buffer.
+const int kMaxDirectSoundSamples = kConversionBufferBytes / 2;
+const int kMaxWaveOutSamples = kWaveOutBufferBytes / 2;
+
+int wholeFramesWithin(int frames, int channels, int maxSamples) {
+    return frames * channels > maxSamples ? maxSamples / channels : frames;
+}
+
+void record(OutputStream& out, const float* samples, int count) {
+    if (out.recordingFile == INVALID_HANDLE_VALUE) return;
+    floatToPcm16(samples, out.conversion, count, 1.0f);
+    writeSamples(out.conversion, count, out.recordingFile);
+}
+
+// Doubles the chunk into the work buffer through the upsamplers: each input
+// frame gives two output frames, channel by channel. Returns the samples made.
+int upsampleIntoWork(OutputStream& out, const float* samples, int count) {
+    float* work = out.work;
+    if (out.channels == 1) {
+        for (int i = 0; i < count; ++i) out.upsamplers[0]->interpolate(samples[i], work[2 * i], work[2 * i + 1]);
+        return 2 * count;
+    }
+    for (int frame = 0; frame < count / 2; ++frame) {
+        float* pair = work + 4 * frame;
+        out.upsamplers[0]->interpolate(samples[2 * frame], pair[0], pair[2]);
+        out.upsamplers[1]->interpolate(samples[2 * frame + 1], pair[1], pair[3]);
+    }
+    return 2 * count;
+}
+
+// Converts with a gain rising 0.01 per sample until it reaches 1.0.
+void fadeIn(OutputStream& out, const float* source, int count, int16_t* destination) {
+    int i = 0;
+    if (out.fadeGain != 1.0f) {
+        for (; i < count; ++i) {
+            destination[i] = floatToPcm16(source[i], out.fadeGain);
+            out.fadeGain += kFadeStep;
+            if (out.fadeGain > 1.0f) {
+                out.fadeGain = 1.0f;
+                break;  // sample i is converted again at unity below
+            }
+        }
+    }
+    floatToPcm16(source + i, destination + i, count - i, 1.0f);
+}
+
+// Converts with a gain falling 0.01 per sample. Once it has run out, the chunk
+// is cut at the later of that sample and just past its middle; returns the
+// samples to play.
+int fadeOut(OutputStream& out, const float* source, int count, int16_t* destination) {
+    int played = count;
+    for (int i = 0; i < count; ++i) {
+        destination[i] = floatToPcm16(source[i], out.fadeGain);
+        out.fadeGain -= kFadeStep;
+        if (out.fadeGain < 0.0f) {
+            out.fadeGain = 0.0f;
+            played = i;
+            if (i > count / 2) break;
+        }
+    }
+    return played;
+}
+
+}  // namespace
+
+int writeOutput(OutputStream& out, const float* samples, int frames) {
+    if (out.deviceMode == 1) {
+        writeWaveOut(out, samples, frames);
+        return 0;
+    }
+    if (!out.conversion || !out.pWriteBuffer) return frames;
+    const int channels = out.channels;
+    const int count = wholeFramesWithin(frames, channels, kMaxDirectSoundSamples) * channels;
+    floatToPcm16(samples, out.conversion, count, 1.0f);
+    writeSamples(out.conversion, count, out.recordingFile);
+    resyncOutput(out, frames);
+
+    void* part1 = nullptr;
+    void* part2 = nullptr;
+    DWORD bytes1 = 0, bytes2 = 0;
+    if (FAILED(out.pWriteBuffer->Lock(static_cast<DWORD>(out.writePositionBytes), static_cast<DWORD>(2 * count),
+                                      &part1, &bytes1, &part2, &bytes2, 0)))
+        return frames;
+    const uint8_t* converted = reinterpret_cast<const uint8_t*>(out.conversion);
+    if (part1) memcpy(part1, converted, bytes1);
+    if (part2) memcpy(part2, converted + bytes1, bytes2);
+    out.pWriteBuffer->Unlock(part1, bytes1, part2, bytes2);
+
+    const int writtenBytes = static_cast<int>(bytes1 + bytes2);
+    out.writePositionBytes = (out.writePositionBytes + writtenBytes) & ~3;
+    if (out.writePositionBytes >= out.ringBytes) out.writePositionBytes -= out.ringBytes;
+    return writtenBytes / (2 * channels);
+}
+
+void resyncOutput(OutputStream& out, int frames) {
+    out.framesSinceCheck += frames;
+    if (out.framesSinceCheck < out.resyncPeriodFrames) return;
+    out.framesSinceCheck = 0;
+    DWORD playCursor = 0, writeCursor = 0;
+    if (FAILED(out.pWriteBuffer->GetCurrentPosition(&playCursor, &writeCursor))) return;
+    const int ring = out.ringBytes;
+    int target = static_cast<int>(writeCursor) + out.latencyOffsetBytes;
+    if (target >= ring) target -= ring;
+    else if (target < 0) target += ring;
+    // How far the write position is ahead of the target, in (-ring/2, ring/2].
+    int ahead = out.writePositionBytes - target;
+    if (ahead < 0) ahead += ring;
+    if (ahead > ring / 2) ahead -= ring;
+    if (ahead < 0 || ahead > ring / 4) out.writePositionBytes = target;
+}
+
+void writeWaveOut(OutputStream& out, const float* samples, int frames) {
+    int chosen = -1, queued = 0;
+    for (int i = 0; i < kWaveOutHeaderCount; ++i) {
+        if (out.headers[i].dwFlags & WHDR_DONE)
+            chosen = i;
+        else
+            ++queued;
+    }
+    if (chosen < 0) return;  // all queued: the chunk is dropped
+    const int channels = out.channels;
+    const int maxSamples = out.upsample ? kMaxWaveOutSamples / 2 : kMaxWaveOutSamples;
+    const int count = wholeFramesWithin(frames, channels, maxSamples) * channels;
+    const FadeDirection direction = queued > kWaveOutQueueLimit ? kFadeOut : kFadeIn;
+    int converted = 0;
+    convertForWaveOut(out, samples, count, out.waveOutBuffers[chosen], converted, direction);
+    record(out, samples, count);
+    WAVEHDR& header = out.headers[chosen];
+    header.dwBufferLength = static_cast<DWORD>(2 * converted);
+    reportPlaybackError(platform().waveOutWrite(out.waveOut, &header, sizeof header));
+}
+
+void convertForWaveOut(OutputStream& out, const float* samples, int count, int16_t* destination,
+                       int& convertedSamples, FadeDirection direction) {
+    const float* source = samples;
+    int length = count;
+    if (out.upsample) {
+        length = upsampleIntoWork(out, samples, count);
+        source = out.work;
+    }
+    if (direction == kFadeIn) {
+        fadeIn(out, source, length, destination);
+        convertedSamples = length;
+    } else {
+        convertedSamples = fadeOut(out, source, length, destination);
+    }
+}

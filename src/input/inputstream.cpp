@@ -1,0 +1,101 @@
+// Input stream set-up and tear-down.
+//
+// openInput runs on the thread that starts a run and closeInput on the one
+// that stops it; both hold the owner's lock. Reads never overlap them: the
+// run control opens before the reading thread starts and closes after it has
+// stopped. Everything a read needs (device buffers, staging buffer,
+// resamplers, recording file) is acquired here and released in reverse order
+// by closeInput.
+#include "input/inputstream.h"
+
+#include <new>
+
+#include "input/resampler.h"
+#include "platform/platform.h"
+#include "recording/recording.h"
+#include "settings/settings.h"
+#include "tracelog/trace.h"
+
+namespace {
+
+int32_t g_sampleClock = 0;
+
+class OwnerLock {
+public:
+    explicit OwnerLock(CRITICAL_SECTION* lock) : lock_(lock) {
+        if (lock_) EnterCriticalSection(lock_);
+    }
+    ~OwnerLock() {
+        if (lock_) LeaveCriticalSection(lock_);
+    }
+    OwnerLock(const OwnerLock&) = delete;
+    OwnerLock& operator=(const OwnerLock&) = delete;
+
+private:
+    CRITICAL_SECTION* lock_;
+};
+
+void destroyResamplers(InputStream& in) {
+    for (Resampler*& resampler : in.resamplers) {
+        delete resampler;
+        resampler = nullptr;
+    }
+}
+
+}  // namespace
+
+int32_t sampleClock() { return g_sampleClock; }
+void advanceSampleClock(int32_t frames) { g_sampleClock += frames; }
+
+int openInput(InputStream& in, HWND /*window*/, int sampleRate, int channels) {
+    if (in.isOpen) return 1;
+    OwnerLock hold(in.lock);
+
+    in.resample = readSettingFlag("DONT RESAMPLE") ? 0 : 1;
+    if (in.resample) {
+        in.resamplers[0] = new Resampler(sampleRate);
+        in.resamplers[1] = new Resampler(sampleRate);
+    }
+    const bool directSound = readSettingFlag("USE_DIRECTX");
+    in.chunkFrames = readChunkFrames(directSound);
+    in.legacy = directSound ? 0 : 1;
+    in.sampleRate = sampleRate;
+    in.channels = channels;
+    g_sampleClock = 0;
+    in.resyncPeriodFrames = readResyncPeriodFrames(sampleRate);
+    in.resyncCounterFrames = 0;
+    in.captureBufferBytes = kCaptureBufferRequestBytes;
+    TRACE(TRACE_INFO, "openInput: %s, %d Hz, %d channels, %d frames per chunk, resample %d",
+          in.legacy ? "waveIn" : "DirectSoundCapture", sampleRate, channels, in.chunkFrames, in.resample);
+
+    if (!openInputDevice(in)) {
+        // Nothing of a failed open outlives it.
+        destroyResamplers(in);
+        TRACE(TRACE_ERROR, "openInput: the capture device did not open");
+        return 0;
+    }
+    in.staging = new (std::nothrow) int16_t[kStagingBytes / sizeof(int16_t)];
+    if (!in.staging) {
+        closeInputDevice(in);
+        destroyResamplers(in);
+        showMessage(nullptr, "There is not enough memory to start the soundcard input.", "Harnwick Live",
+                    MB_OK | MB_ICONSTOP);
+        return 0;
+    }
+    in.recordingFile = openRecording(1, channels, sampleRate, nullptr);
+    in.isOpen = 1;
+    return 1;
+}
+
+int closeInput(InputStream& in, int /*flag*/) {
+    if (!in.isOpen) return 1;
+    OwnerLock hold(in.lock);
+    closeRecording(in.recordingFile, in.channels, in.sampleRate);
+    destroyResamplers(in);
+    closeInputDevice(in);
+    in.isOpen = 0;
+    delete[] in.staging;
+    in.staging = nullptr;
+    TRACE(TRACE_INFO, "closeInput: closed");
+    return 1;
+}
