@@ -1,0 +1,283 @@
+#include "fakedevices.h"
+
+#include <cstdio>
+#include <cstring>
+
+FakeDevices* FakeDevices::current = nullptr;
+
+HRESULT FakeRing::lock(DWORD offset, DWORD bytes, void** p1, DWORD* n1, void** p2, DWORD* n2) {
+    locks.emplace_back(offset, bytes);
+    if (lockFails) return DSERR_INVALIDPARAM;
+    const DWORD size = static_cast<DWORD>(this->bytes.size());
+    DWORD first = bytes, second = 0;
+    if (forcedPart1 || forcedPart2) {
+        first = forcedPart1;
+        second = forcedPart2;
+    } else if (offset + bytes > size) {
+        first = size - offset;
+        second = bytes - first;
+    }
+    *p1 = this->bytes.data() + offset;
+    *n1 = first;
+    if (p2) *p2 = second ? this->bytes.data() : nullptr;
+    if (n2) *n2 = second;
+    return DS_OK;
+}
+
+HRESULT FakeSoundBuffer::GetCaps(LPDSBCAPS caps) {
+    caps->dwBufferBytes = static_cast<DWORD>(ring.bytes.size());
+    return DS_OK;
+}
+
+HRESULT FakeSoundBuffer::GetCurrentPosition(LPDWORD play, LPDWORD write) {
+    if (play) *play = ring.playCursor;
+    if (write) *write = ring.writeCursor;
+    return DS_OK;
+}
+
+FakeDirectSound::~FakeDirectSound() {
+    if (secondary) secondary->Release();
+    if (primaryBuffer) primaryBuffer->Release();
+}
+
+HRESULT FakeDirectSound::CreateSoundBuffer(LPCDSBUFFERDESC description, LPLPDIRECTSOUNDBUFFER buffer, LPUNKNOWN) {
+    const bool primary = description->dwFlags & DSBCAPS_PRIMARYBUFFER;
+    if (primary ? primaryFails : secondaryFails) return DSERR_OUTOFMEMORY;
+    FakeSoundBuffer* made = new FakeSoundBuffer(primary ? primaryBytes : description->dwBufferBytes, primary);
+    if (primary) {
+        primaryBuffer = made;
+    } else {
+        secondary = made;
+        secondaryDescription = *description;
+        secondaryFormat = *description->lpwfxFormat;
+    }
+    made->AddRef();  // one for the caller, one kept here for the test
+    *buffer = made;
+    return DS_OK;
+}
+
+HRESULT FakeDirectSound::GetCaps(LPDSCAPS caps) {
+    ++capsQueries;
+    caps->dwFlags = emulated ? DSCAPS_EMULDRIVER : 0;
+    return DS_OK;
+}
+
+ULONG FakeNotify::AddRef() { return owner_->AddRef(); }
+ULONG FakeNotify::Release() { return owner_->Release(); }
+
+HRESULT FakeNotify::SetNotificationPositions(DWORD count, LPCDSBPOSITIONNOTIFY positions) {
+    owner_->positions.assign(positions, positions + count);
+    return DS_OK;
+}
+
+HRESULT FakeCaptureBuffer::QueryInterface(REFIID iid, void** object) {
+    if (IsEqualIID(iid, IID_IDirectSoundNotify)) {
+        *object = static_cast<IDirectSoundNotify*>(&notify);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT FakeCaptureBuffer::GetCaps(LPDSCBCAPS caps) {
+    caps->dwBufferBytes = static_cast<DWORD>(ring.bytes.size());
+    return DS_OK;
+}
+
+HRESULT FakeCaptureBuffer::GetCurrentPosition(LPDWORD capture, LPDWORD read) {
+    if (capture) *capture = ring.playCursor;
+    if (read) *read = ring.writeCursor;
+    return DS_OK;
+}
+
+FakeCapture::~FakeCapture() {
+    if (buffer) buffer->Release();
+}
+
+HRESULT FakeCapture::CreateCaptureBuffer(LPCDSCBUFFERDESC description, LPDIRECTSOUNDCAPTUREBUFFER* made, LPUNKNOWN) {
+    if (FAILED(createResult)) return createResult;
+    buffer = new FakeCaptureBuffer(grantedBytes);
+    buffer->description = *description;
+    buffer->format = *description->lpwfxFormat;
+    buffer->AddRef();
+    *made = buffer;
+    return DS_OK;
+}
+
+namespace {
+
+FakeWaveDriver& inDriver() { return FakeDevices::current->waveIn; }
+FakeWaveDriver& outDriver() { return FakeDevices::current->waveOut; }
+
+HRESULT WINAPI fakeDirectSoundCreate(LPCGUID guid, LPDIRECTSOUND* object, LPUNKNOWN) {
+    FakeDevices* d = FakeDevices::current;
+    d->createdWith = guid ? *guid : GUID{};
+    if (FAILED(d->createResult)) return d->createResult;
+    d->directSound->AddRef();
+    *object = d->directSound;
+    return DS_OK;
+}
+
+HRESULT WINAPI fakeDirectSoundCaptureCreate(LPCGUID guid, LPDIRECTSOUNDCAPTURE* object, LPUNKNOWN) {
+    FakeDevices* d = FakeDevices::current;
+    d->createdWith = guid ? *guid : GUID{};
+    if (FAILED(d->createResult)) return d->createResult;
+    d->capture->AddRef();
+    *object = d->capture;
+    return DS_OK;
+}
+
+MMRESULT openDriver(FakeWaveDriver& driver, UINT id, LPCWAVEFORMATEX format, DWORD_PTR callback, DWORD flags) {
+    driver.calls.push_back("open");
+    driver.deviceId = id;
+    driver.format = *format;
+    driver.callback = callback;
+    driver.openFlags = flags;
+    if (driver.openResult != MMSYSERR_NOERROR) return driver.openResult;
+    driver.open = true;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT prepare(FakeWaveDriver& driver, LPWAVEHDR header) {
+    driver.calls.push_back("prepare");
+    header->dwFlags |= WHDR_PREPARED;
+    ++driver.prepared;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT unprepare(FakeWaveDriver& driver, LPWAVEHDR header) {
+    driver.calls.push_back("unprepare");
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    if (header->dwFlags & WHDR_PREPARED) --driver.prepared;
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT enqueue(FakeWaveDriver& driver, LPWAVEHDR header) {
+    driver.calls.push_back("queue");
+    if (driver.writeResult != MMSYSERR_NOERROR) return driver.writeResult;
+    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    driver.queue.push_back(header);
+    return MMSYSERR_NOERROR;
+}
+
+void returnAll(FakeWaveDriver& driver) {
+    for (WAVEHDR* header : driver.queue) header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    driver.queue.clear();
+}
+
+MMRESULT WINAPI fakeErrorText(MMRESULT code, LPSTR text, UINT size) {
+    snprintf(text, size, "fake error %u", code);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI fakeWaveOutOpen(LPHWAVEOUT device, UINT id, LPCWAVEFORMATEX format, DWORD_PTR callback, DWORD_PTR,
+                                DWORD flags) {
+    const MMRESULT result = openDriver(outDriver(), id, format, callback, flags);
+    if (result == MMSYSERR_NOERROR) *device = reinterpret_cast<HWAVEOUT>(&outDriver());
+    return result;
+}
+MMRESULT WINAPI fakeWaveOutPrepare(HWAVEOUT, LPWAVEHDR h, UINT) { return prepare(outDriver(), h); }
+MMRESULT WINAPI fakeWaveOutUnprepare(HWAVEOUT, LPWAVEHDR h, UINT) { return unprepare(outDriver(), h); }
+MMRESULT WINAPI fakeWaveOutWrite(HWAVEOUT, LPWAVEHDR h, UINT) {
+    const MMRESULT result = enqueue(outDriver(), h);
+    if (result == MMSYSERR_NOERROR) {
+        const short* samples = reinterpret_cast<const short*>(h->lpData);
+        outDriver().written.emplace_back(samples, samples + h->dwBufferLength / 2);
+    }
+    return result;
+}
+MMRESULT WINAPI fakeWaveOutReset(HWAVEOUT) {
+    outDriver().calls.push_back("reset");
+    returnAll(outDriver());
+    return MMSYSERR_NOERROR;
+}
+MMRESULT WINAPI fakeWaveOutClose(HWAVEOUT) {
+    outDriver().calls.push_back("close");
+    outDriver().open = false;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI fakeWaveInOpen(LPHWAVEIN device, UINT id, LPCWAVEFORMATEX format, DWORD_PTR callback, DWORD_PTR,
+                               DWORD flags) {
+    const MMRESULT result = openDriver(inDriver(), id, format, callback, flags);
+    if (result == MMSYSERR_NOERROR) *device = reinterpret_cast<HWAVEIN>(&inDriver());
+    return result;
+}
+MMRESULT WINAPI fakeWaveInPrepare(HWAVEIN, LPWAVEHDR h, UINT) { return prepare(inDriver(), h); }
+MMRESULT WINAPI fakeWaveInUnprepare(HWAVEIN, LPWAVEHDR h, UINT) { return unprepare(inDriver(), h); }
+MMRESULT WINAPI fakeWaveInAddBuffer(HWAVEIN, LPWAVEHDR h, UINT) { return enqueue(inDriver(), h); }
+MMRESULT WINAPI fakeWaveInStart(HWAVEIN) {
+    inDriver().calls.push_back("start");
+    inDriver().started = true;
+    return MMSYSERR_NOERROR;
+}
+MMRESULT WINAPI fakeWaveInStop(HWAVEIN) {
+    inDriver().calls.push_back("stop");
+    inDriver().started = false;
+    return MMSYSERR_NOERROR;
+}
+MMRESULT WINAPI fakeWaveInReset(HWAVEIN) {
+    inDriver().calls.push_back("reset");
+    returnAll(inDriver());
+    return MMSYSERR_NOERROR;
+}
+MMRESULT WINAPI fakeWaveInClose(HWAVEIN) {
+    inDriver().calls.push_back("close");
+    inDriver().open = false;
+    return MMSYSERR_NOERROR;
+}
+
+}  // namespace
+
+FakeDevices::FakeDevices() : directSound(new FakeDirectSound), capture(new FakeCapture) {
+    current = this;
+    PlatformApi& api = override_.api();
+    api.directSoundCreate = fakeDirectSoundCreate;
+    api.directSoundCaptureCreate = fakeDirectSoundCaptureCreate;
+    api.waveOutOpen = fakeWaveOutOpen;
+    api.waveOutPrepareHeader = fakeWaveOutPrepare;
+    api.waveOutUnprepareHeader = fakeWaveOutUnprepare;
+    api.waveOutWrite = fakeWaveOutWrite;
+    api.waveOutReset = fakeWaveOutReset;
+    api.waveOutClose = fakeWaveOutClose;
+    api.waveOutGetErrorTextA = fakeErrorText;
+    api.waveInOpen = fakeWaveInOpen;
+    api.waveInPrepareHeader = fakeWaveInPrepare;
+    api.waveInUnprepareHeader = fakeWaveInUnprepare;
+    api.waveInAddBuffer = fakeWaveInAddBuffer;
+    api.waveInStart = fakeWaveInStart;
+    api.waveInStop = fakeWaveInStop;
+    api.waveInReset = fakeWaveInReset;
+    api.waveInClose = fakeWaveInClose;
+    api.waveInGetErrorTextA = fakeErrorText;
+}
+
+FakeDevices::~FakeDevices() {
+    directSound->Release();
+    capture->Release();
+    current = nullptr;
+}
+
+bool FakeDevices::completeInput(DWORD bytes, const std::vector<short>* samples) {
+    if (waveIn.queue.empty()) return false;
+    WAVEHDR* header = waveIn.queue.front();
+    waveIn.queue.pop_front();
+    short* data = reinterpret_cast<short*>(header->lpData);
+    for (DWORD k = 0; k < bytes / 2; ++k)
+        data[k] = samples ? (*samples)[k % samples->size()] : static_cast<short>(k);
+    header->dwBytesRecorded = bytes;
+    header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    typedef void(CALLBACK * Callback)(HWAVEIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
+    reinterpret_cast<Callback>(waveIn.callback)(nullptr, WIM_DATA, 0, reinterpret_cast<DWORD_PTR>(header), 0);
+    return true;
+}
+
+bool FakeDevices::completeOutput() {
+    if (waveOut.queue.empty()) return false;
+    WAVEHDR* header = waveOut.queue.front();
+    waveOut.queue.pop_front();
+    header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    return true;
+}

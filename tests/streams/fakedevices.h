@@ -1,0 +1,243 @@
+// Fake sound devices for the stream tests: small DirectSound objects that
+// implement the published interfaces over plain memory, and fake wave API
+// drivers whose queues a test drives by hand. FakeDevices installs them in the
+// platform table for its scope.
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+#include <dsound.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+// Reference counting shared by the fakes; they delete themselves at zero.
+class FakeRefCount {
+public:
+    ULONG addRef() { return ++refs_; }
+    template <class T>
+    ULONG release(T* self) {
+        const ULONG left = --refs_;
+        if (left == 0) delete self;
+        return left;
+    }
+    ULONG refs() const { return refs_; }
+
+private:
+    ULONG refs_ = 1;
+};
+
+// A looping byte ring as both DirectSound buffer kinds see it.
+struct FakeRing {
+    std::vector<unsigned char> bytes;
+    DWORD playCursor = 0, writeCursor = 0;  // playback: play/write; capture: capture/read
+    bool lockFails = false;
+    // When set, Lock hands out exactly these region lengths (the first region
+    // starts at the offset, the second at the ring's start).
+    DWORD forcedPart1 = 0, forcedPart2 = 0;
+    std::vector<std::pair<DWORD, DWORD>> locks;  // (offset, bytes) asked for
+    HRESULT lock(DWORD offset, DWORD bytes, void** p1, DWORD* n1, void** p2, DWORD* n2);
+};
+
+class FakeSoundBuffer : public IDirectSoundBuffer {
+public:
+    explicit FakeSoundBuffer(DWORD bytes, bool primary) : primary(primary) { ring.bytes.assign(bytes, 0); }
+    virtual ~FakeSoundBuffer() = default;
+    FakeRing ring;
+    bool primary;
+    bool playing = false;
+    DWORD playFlags = 0;
+    int stops = 0;
+    WAVEFORMATEX format = {};
+    FakeRefCount count;
+
+    STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
+    STDMETHOD_(ULONG, AddRef)() override { return count.addRef(); }
+    STDMETHOD_(ULONG, Release)() override { return count.release(this); }
+    STDMETHOD(GetCaps)(LPDSBCAPS caps) override;
+    STDMETHOD(GetCurrentPosition)(LPDWORD play, LPDWORD write) override;
+    STDMETHOD(GetFormat)(LPWAVEFORMATEX, DWORD, LPDWORD) override { return E_NOTIMPL; }
+    STDMETHOD(GetVolume)(LPLONG) override { return E_NOTIMPL; }
+    STDMETHOD(GetPan)(LPLONG) override { return E_NOTIMPL; }
+    STDMETHOD(GetFrequency)(LPDWORD) override { return E_NOTIMPL; }
+    STDMETHOD(GetStatus)(LPDWORD) override { return E_NOTIMPL; }
+    STDMETHOD(Initialize)(LPDIRECTSOUND, LPCDSBUFFERDESC) override { return E_NOTIMPL; }
+    STDMETHOD(Lock)(DWORD offset, DWORD bytes, LPVOID* p1, LPDWORD n1, LPVOID* p2, LPDWORD n2, DWORD) override {
+        return ring.lock(offset, bytes, p1, n1, p2, n2);
+    }
+    STDMETHOD(Play)(DWORD, DWORD, DWORD flags) override {
+        playing = true;
+        playFlags = flags;
+        return DS_OK;
+    }
+    STDMETHOD(SetCurrentPosition)(DWORD) override { return E_NOTIMPL; }
+    STDMETHOD(SetFormat)(LPCWAVEFORMATEX f) override {
+        format = *f;
+        return DS_OK;
+    }
+    STDMETHOD(SetVolume)(LONG) override { return E_NOTIMPL; }
+    STDMETHOD(SetPan)(LONG) override { return E_NOTIMPL; }
+    STDMETHOD(SetFrequency)(DWORD) override { return E_NOTIMPL; }
+    STDMETHOD(Stop)() override {
+        playing = false;
+        ++stops;
+        return DS_OK;
+    }
+    STDMETHOD(Unlock)(LPVOID, DWORD, LPVOID, DWORD) override { return DS_OK; }
+    STDMETHOD(Restore)() override { return E_NOTIMPL; }
+};
+
+class FakeDirectSound : public IDirectSound {
+public:
+    virtual ~FakeDirectSound();
+    bool emulated = false;
+    bool writePrimaryRefused = false;
+    bool secondaryFails = false;
+    bool primaryFails = false;
+    DWORD primaryBytes = 65536;
+    std::vector<DWORD> cooperativeLevels;
+    DSBUFFERDESC secondaryDescription = {};
+    WAVEFORMATEX secondaryFormat = {};
+    FakeSoundBuffer* secondary = nullptr;  // the fake's own reference
+    FakeSoundBuffer* primaryBuffer = nullptr;
+    int capsQueries = 0;
+    FakeRefCount count;
+
+    STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
+    STDMETHOD_(ULONG, AddRef)() override { return count.addRef(); }
+    STDMETHOD_(ULONG, Release)() override { return count.release(this); }
+    STDMETHOD(CreateSoundBuffer)(LPCDSBUFFERDESC description, LPLPDIRECTSOUNDBUFFER buffer, LPUNKNOWN) override;
+    STDMETHOD(GetCaps)(LPDSCAPS caps) override;
+    STDMETHOD(DuplicateSoundBuffer)(LPDIRECTSOUNDBUFFER, LPLPDIRECTSOUNDBUFFER) override { return E_NOTIMPL; }
+    STDMETHOD(SetCooperativeLevel)(HWND, DWORD level) override {
+        cooperativeLevels.push_back(level);
+        return level == DSSCL_WRITEPRIMARY && writePrimaryRefused ? DSERR_UNSUPPORTED : DS_OK;
+    }
+    STDMETHOD(Compact)() override { return E_NOTIMPL; }
+    STDMETHOD(GetSpeakerConfig)(LPDWORD) override { return E_NOTIMPL; }
+    STDMETHOD(SetSpeakerConfig)(DWORD) override { return E_NOTIMPL; }
+    STDMETHOD(Initialize)(LPCGUID) override { return E_NOTIMPL; }
+};
+
+class FakeCaptureBuffer;
+
+class FakeNotify : public IDirectSoundNotify {
+public:
+    explicit FakeNotify(FakeCaptureBuffer* owner) : owner_(owner) {}
+    virtual ~FakeNotify() = default;
+    STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
+    STDMETHOD_(ULONG, AddRef)() override;
+    STDMETHOD_(ULONG, Release)() override;
+    STDMETHOD(SetNotificationPositions)(DWORD count, LPCDSBPOSITIONNOTIFY positions) override;
+
+private:
+    FakeCaptureBuffer* owner_;  // not counted: the notify part lives inside its buffer
+};
+
+class FakeCaptureBuffer : public IDirectSoundCaptureBuffer {
+public:
+    explicit FakeCaptureBuffer(DWORD bytes) : notify(this) { ring.bytes.assign(bytes, 0); }
+    virtual ~FakeCaptureBuffer() = default;
+    FakeRing ring;
+    FakeNotify notify;
+    std::vector<DSBPOSITIONNOTIFY> positions;
+    bool started = false;
+    DWORD startFlags = 0;
+    int stops = 0;
+    DSCBUFFERDESC description = {};
+    WAVEFORMATEX format = {};
+    FakeRefCount count;
+
+    STDMETHOD(QueryInterface)(REFIID iid, void** object) override;
+    STDMETHOD_(ULONG, AddRef)() override { return count.addRef(); }
+    STDMETHOD_(ULONG, Release)() override { return count.release(this); }
+    STDMETHOD(GetCaps)(LPDSCBCAPS caps) override;
+    STDMETHOD(GetCurrentPosition)(LPDWORD capture, LPDWORD read) override;
+    STDMETHOD(GetFormat)(LPWAVEFORMATEX, DWORD, LPDWORD) override { return E_NOTIMPL; }
+    STDMETHOD(GetStatus)(LPDWORD) override { return E_NOTIMPL; }
+    STDMETHOD(Initialize)(LPDIRECTSOUNDCAPTURE, LPCDSCBUFFERDESC) override { return E_NOTIMPL; }
+    STDMETHOD(Lock)(DWORD offset, DWORD bytes, LPVOID* p1, LPDWORD n1, LPVOID* p2, LPDWORD n2, DWORD) override {
+        return ring.lock(offset, bytes, p1, n1, p2, n2);
+    }
+    STDMETHOD(Start)(DWORD flags) override {
+        started = true;
+        startFlags = flags;
+        return DS_OK;
+    }
+    STDMETHOD(Stop)() override {
+        started = false;
+        ++stops;
+        return DS_OK;
+    }
+    STDMETHOD(Unlock)(LPVOID, DWORD, LPVOID, DWORD) override { return DS_OK; }
+
+    // Signals the event of the notification at this position in the table.
+    void signal(int entry) { SetEvent(positions.at(entry).hEventNotify); }
+};
+
+class FakeCapture : public IDirectSoundCapture {
+public:
+    virtual ~FakeCapture();
+    HRESULT createResult = DS_OK;
+    DWORD grantedBytes = 65536;
+    FakeCaptureBuffer* buffer = nullptr;  // the fake's own reference
+    FakeRefCount count;
+
+    STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
+    STDMETHOD_(ULONG, AddRef)() override { return count.addRef(); }
+    STDMETHOD_(ULONG, Release)() override { return count.release(this); }
+    STDMETHOD(CreateCaptureBuffer)(LPCDSCBUFFERDESC description, LPDIRECTSOUNDCAPTUREBUFFER* buffer,
+                                   LPUNKNOWN) override;
+    STDMETHOD(GetCaps)(LPDSCCAPS) override { return E_NOTIMPL; }
+    STDMETHOD(Initialize)(LPCGUID) override { return E_NOTIMPL; }
+};
+
+// One fake wave driver (either direction): headers handed to it wait in its
+// queue until the test completes them.
+struct FakeWaveDriver {
+    MMRESULT openResult = MMSYSERR_NOERROR;
+    MMRESULT writeResult = MMSYSERR_NOERROR;  // waveOutWrite / waveInAddBuffer
+    UINT deviceId = 12345;
+    WAVEFORMATEX format = {};
+    DWORD_PTR callback = 0;
+    DWORD openFlags = 0;
+    bool open = false;
+    bool started = false;
+    std::deque<WAVEHDR*> queue;
+    std::vector<std::string> calls;   // names of the calls in order
+    std::vector<std::vector<short>> written;  // waveOut: samples of each queued header
+    int prepared = 0;                 // headers prepared minus unprepared
+};
+
+// Installs the fakes for its scope: DirectSoundCreate hands out `directSound`,
+// DirectSoundCaptureCreate hands out `capture`, the wave API goes to the two
+// fake drivers. Enumeration stays the real one.
+class FakeDevices {
+public:
+    FakeDevices();
+    ~FakeDevices();
+    FakeDevices(const FakeDevices&) = delete;
+    FakeDevices& operator=(const FakeDevices&) = delete;
+
+    FakeDirectSound* directSound;
+    FakeCapture* capture;
+    HRESULT createResult = DS_OK;  // of both DirectSound creations
+    GUID createdWith = {};
+    FakeWaveDriver waveIn;
+    FakeWaveDriver waveOut;
+
+    // waveIn: the driver fills the oldest queued header with bytes of data
+    // (sample value k at sample k unless given) and returns it through the
+    // registered callback. False when nothing is queued.
+    bool completeInput(DWORD bytes, const std::vector<short>* samples = nullptr);
+    // waveOut: the driver hands the oldest queued header back.
+    bool completeOutput();
+
+    static FakeDevices* current;
+
+private:
+    PlatformOverride override_;
+};

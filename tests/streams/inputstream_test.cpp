@@ -1,0 +1,359 @@
+// The input stream against fake devices: settings, the waveIn read with its
+// requeueing, decimation and periodic resync, the DirectSoundCapture read with
+// its notification choice and backlog drop, and the failure messages.
+#include <cstring>
+#include <vector>
+
+#include "fakedevices.h"
+#include "input/inputstream.h"
+#include "input/resampler.h"
+#include "settings/settings.h"
+#include "support/testenv.h"
+
+namespace {
+
+float bitsToFloat(uint32_t bits) {
+    float f;
+    memcpy(&f, &bits, 4);
+    return f;
+}
+const float kWaveInScale = bitsToFloat(0x37FE3343u);
+const float kCaptureScale = bitsToFloat(0x38000100u);
+
+class InputStreamTest : public HarnwickTest {
+protected:
+    void SetUp() override {
+        HarnwickTest::SetUp();
+        InitializeCriticalSection(&lock);
+        in.lock = &lock;
+    }
+    void TearDown() override {
+        closeInput(in);
+        DeleteCriticalSection(&lock);
+        HarnwickTest::TearDown();
+    }
+    int queued() const { return static_cast<int>(devices.waveIn.queue.size()); }
+
+    FakeDevices devices;
+    CRITICAL_SECTION lock;
+    InputStream in;
+    std::vector<float> destination = std::vector<float>(2 * 8192, -7.0f);
+};
+
+TEST_F(InputStreamTest, ChunkSizesAndResyncPeriodFromSettings) {
+    struct Case {
+        const char* directX;
+        const char* chunks;
+        const char* chunksWave;
+        const char* resync;
+        int rate;
+        int legacy, chunkFrames, periodFrames;
+    } cases[] = {
+        {"", "", "9", "0", 44100, 1, 512, 44100},
+        {"", "", "10", "-3", 44100, 1, 10, 44100},
+        {"", "", "8192", "", 44100, 1, 8192, 44100},
+        {"", "", "8193", "5", 48000, 1, 512, 240000},
+        {"", "", "many", "1", 22050, 1, 512, 22050},
+        {"true", "128", "100", "", 44100, 1, 100, 44100},  // lower case selects waveIn
+        {"TRUE", "", "100", "", 44100, 0, 1024, 44100},
+        {"TRUE", "128", "", "2", 44100, 0, 128, 88200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.chunksWave) + "/" + c.chunks);
+        writeSettingText("USE_DIRECTX", c.directX);
+        writeSettingText("chunks", c.chunks);
+        writeSettingText("chunks_wave", c.chunksWave);
+        writeSettingText("resync second", c.resync);
+        ASSERT_EQ(1, openInput(in, nullptr, c.rate, 2));
+        EXPECT_EQ(c.legacy, in.legacy);
+        EXPECT_EQ(c.chunkFrames, in.chunkFrames);
+        EXPECT_EQ(c.periodFrames, in.resyncPeriodFrames);
+        EXPECT_EQ(1, closeInput(in));
+        EXPECT_EQ(0, in.isOpen);
+    }
+}
+
+TEST_F(InputStreamTest, WaveInOpenAndClose) {
+    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
+    EXPECT_NE(nullptr, in.resamplers[0]);
+    EXPECT_NE(nullptr, in.resamplers[1]);
+    EXPECT_EQ(static_cast<UINT>(WAVE_MAPPER), devices.waveIn.deviceId);
+    EXPECT_EQ(88200u, devices.waveIn.format.nSamplesPerSec);
+    EXPECT_EQ(352800u, devices.waveIn.format.nAvgBytesPerSec);
+    EXPECT_EQ(4, devices.waveIn.format.nBlockAlign);
+    EXPECT_EQ(static_cast<DWORD>(CALLBACK_FUNCTION), devices.waveIn.openFlags);
+    EXPECT_EQ(reinterpret_cast<DWORD_PTR>(&waveInDone), devices.waveIn.callback);
+    EXPECT_EQ(8, devices.waveIn.prepared);
+    EXPECT_TRUE(devices.waveIn.started);
+    EXPECT_EQ(0, queued()) << "no buffer is handed over at open";
+    EXPECT_EQ(2048u, in.waveInHeaders[3].dwBufferLength);
+    EXPECT_EQ(3u, in.waveInHeaders[3].dwUser);
+
+    writeSettingText("chunks_wave", "64");
+    EXPECT_EQ(1, openInput(in, nullptr, 22050, 1)) << "second open while open";
+    EXPECT_EQ(512, in.chunkFrames);
+    EXPECT_EQ(2, in.channels);
+
+    EXPECT_EQ(1, closeInput(in));
+    const std::vector<std::string>& calls = devices.waveIn.calls;
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ((std::vector<std::string>{"stop", "reset", "close"}),
+              std::vector<std::string>(calls.end() - 3, calls.end()));
+    EXPECT_EQ(nullptr, in.waveIn);
+    EXPECT_EQ(nullptr, in.resamplers[0]);
+    EXPECT_EQ(nullptr, in.staging);
+    const size_t callsAfterClose = calls.size();
+    EXPECT_EQ(1, closeInput(in));
+    EXPECT_EQ(callsAfterClose, calls.size()) << "closing a closed stream touches nothing";
+
+    writeSettingText("DONT RESAMPLE", "TRUE");
+    writeSettingInt("WAVE_IN_DEVICE", 3);
+    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
+    EXPECT_EQ(nullptr, in.resamplers[0]);
+    EXPECT_EQ(nullptr, in.resamplers[1]);
+    EXPECT_EQ(2u, devices.waveIn.deviceId);
+    EXPECT_EQ(44100u, devices.waveIn.format.nSamplesPerSec);
+}
+
+TEST_F(InputStreamTest, WaveInReadQueuesConvertsAndRecords) {
+    writeSettingText("DONT RESAMPLE", "TRUE");
+    writeSettingText("DISK_OUTPUT_DIRECTORY", tempDir().c_str());
+    writeSettingText("SAVE_INPUT", "TRUE");
+    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
+    ASSERT_EQ(512, in.chunkFrames);
+
+    // First read: nothing queued, so after its wait it queues all eight and
+    // delivers silence.
+    EXPECT_EQ(512, readInput(in, destination.data(), 512));
+    EXPECT_EQ(8, queued());
+    for (int k = 0; k < 1024; ++k) ASSERT_EQ(0.0f, destination[k]) << k;
+    EXPECT_EQ(-7.0f, destination[1024]) << "nothing past the chunk is touched";
+
+    // 1002 bytes recorded: 500 samples (a multiple of 4) are taken.
+    ASSERT_TRUE(devices.completeInput(1002));
+    EXPECT_EQ(512, readInput(in, destination.data(), 512));
+    for (int k = 0; k < 500; ++k) ASSERT_EQ(static_cast<float>(k) * kWaveInScale, destination[k]) << k;
+    for (int k = 500; k < 1024; ++k) ASSERT_EQ(0.0f, destination[k]) << k;
+    EXPECT_EQ(8, queued()) << "the buffer went straight back";
+
+    // A full-scale negative sample reads as -0.9929697.
+    std::vector<short> negative(1024, -32768);
+    ASSERT_TRUE(devices.completeInput(2048, &negative));
+    EXPECT_EQ(512, readInput(in, destination.data(), 512));
+    EXPECT_FLOAT_EQ(-0.9929697f, destination[1023]);
+
+    closeInput(in);
+    std::vector<unsigned char> file = readFileBytes(tempPath("Harnwick Input Signal.wav"));
+    ASSERT_EQ(44u + 2u * (500 + 1024), file.size());
+    uint32_t dataBytes;
+    memcpy(&dataBytes, file.data() + 40, 4);
+    EXPECT_EQ(2u * (500 + 1024), dataBytes);
+}
+
+TEST_F(InputStreamTest, WaveInReadDecimatesWhenResampling) {
+    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
+    readInput(in, destination.data(), 512);  // queues the buffers
+    std::vector<short> samples(1024);
+    for (int f = 0; f < 512; ++f) {
+        samples[2 * f] = static_cast<short>(1000 + f);
+        samples[2 * f + 1] = static_cast<short>(-2000 - 3 * f);
+    }
+    ASSERT_TRUE(devices.completeInput(2048, &samples));
+    EXPECT_EQ(256, readInput(in, destination.data(), 512));
+    Resampler left(44100), right(44100);
+    for (int j = 0; j < 256; ++j) {
+        const short l = static_cast<short>(static_cast<int>(left.decimate(samples[4 * j], samples[4 * j + 2])));
+        const short r = static_cast<short>(static_cast<int>(right.decimate(samples[4 * j + 1], samples[4 * j + 3])));
+        ASSERT_EQ(l * kWaveInScale, destination[2 * j]) << j;
+        ASSERT_EQ(r * kWaveInScale, destination[2 * j + 1]) << j;
+    }
+}
+
+// Which buffer a read takes when the driver has completed two since the last
+// read, after `reads` earlier reads: the oldest, or (at a resync) the newest.
+short valueTakenAfter(InputStreamTest* test, FakeDevices& devices, InputStream& in, std::vector<float>& destination,
+                      int reads) {
+    (void)test;
+    std::vector<short> first(1024, 111), second(1024, 222);
+    readInput(in, destination.data(), 512);  // the first read queues everything
+    for (int i = 1; i < reads; ++i) {
+        devices.completeInput(2048);
+        readInput(in, destination.data(), 512);
+    }
+    devices.completeInput(2048, &first);
+    devices.completeInput(2048, &second);
+    readInput(in, destination.data(), 512);
+    return static_cast<short>(destination[0] / kWaveInScale + (destination[0] > 0 ? 0.5f : -0.5f));
+}
+
+TEST_F(InputStreamTest, WaveInJumpsToTheNewestBufferEvery87thRead) {
+    writeSettingText("DONT RESAMPLE", "TRUE");
+    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
+    ASSERT_EQ(44100, in.resyncPeriodFrames);
+    EXPECT_EQ(111, valueTakenAfter(this, devices, in, destination, 85)) << "the 86th read takes the oldest";
+    closeInput(in);
+    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
+    EXPECT_EQ(222, valueTakenAfter(this, devices, in, destination, 86)) << "the 87th read jumps to the newest";
+}
+
+class CaptureReadTest : public InputStreamTest {
+protected:
+    void openCapture(int chunkFrames, int channels = 2) {
+        writeSettingText("USE_DIRECTX", "TRUE");
+        writeSettingInt("chunks", chunkFrames);
+        ASSERT_EQ(1, openInput(in, nullptr, 44100, channels));
+        buffer = devices.capture->buffer;
+        ASSERT_NE(nullptr, buffer);
+        for (size_t k = 0; k < buffer->ring.bytes.size() / 2; ++k) {
+            const short value = static_cast<short>(k % 30000);
+            memcpy(buffer->ring.bytes.data() + 2 * k, &value, 2);
+        }
+    }
+    FakeCaptureBuffer* buffer = nullptr;
+};
+
+TEST_F(CaptureReadTest, OpenBuildsTheNotificationTable) {
+    openCapture(128);
+    EXPECT_EQ(sizeof(DSCBUFFERDESC1), buffer->description.dwSize) << "the short description";
+    EXPECT_EQ(65536u, buffer->description.dwBufferBytes);
+    EXPECT_EQ(44100u, buffer->format.nSamplesPerSec) << "never at the doubled rate";
+    EXPECT_TRUE(buffer->started);
+    EXPECT_EQ(static_cast<DWORD>(DSCBSTART_LOOPING), buffer->startFlags);
+    ASSERT_EQ(128u, buffer->positions.size());
+    for (int i = 0; i < 128; ++i) ASSERT_EQ(static_cast<DWORD>((i + 1) * 512 - 1), buffer->positions[i].dwOffset);
+    closeInput(in);
+    EXPECT_EQ(1, buffer->stops);
+    EXPECT_EQ(1u, buffer->count.refs()) << "buffer and notify released";
+    EXPECT_EQ(1u, devices.capture->count.refs());
+}
+
+TEST_F(CaptureReadTest, ReadWaitsForTheNotificationBehindItsTarget) {
+    openCapture(128);
+    buffer->ring.writeCursor = 1024;
+    buffer->signal(1);  // offset 1023: the first at or past the target 512
+    EXPECT_EQ(128, readInput(in, destination.data(), 128));
+    ASSERT_EQ(1u, buffer->ring.locks.size());
+    EXPECT_EQ(std::make_pair(DWORD(0), DWORD(512)), buffer->ring.locks[0]);
+    for (int k = 0; k < 256; ++k) ASSERT_EQ(k * kCaptureScale, destination[k]) << k;
+    EXPECT_EQ(512, in.readOffsetBytes);
+
+    // A target past the last notification (65536 is no multiple of 400) waits
+    // for the middle entry.
+    closeInput(in);
+    openCapture(100);
+    ASSERT_EQ(163u, buffer->positions.size());
+    in.readOffsetBytes = 64900;
+    buffer->ring.writeCursor = 65300;
+    buffer->signal(81);
+    EXPECT_EQ(100, readInput(in, destination.data(), 100));
+    EXPECT_EQ(64900u, buffer->ring.locks.at(0).first);
+    EXPECT_EQ(65300, in.readOffsetBytes);
+}
+
+TEST_F(CaptureReadTest, BacklogBeyondAQuarterIsDropped) {
+    openCapture(128);
+    buffer->ring.writeCursor = 16384;  // exactly a quarter behind: read normally
+    buffer->signal(1);
+    EXPECT_EQ(128, readInput(in, destination.data(), 128));
+    EXPECT_EQ(1u, buffer->ring.locks.size());
+    EXPECT_EQ(512, in.readOffsetBytes);
+
+    // One byte more: dropped; the read then waits for a fresh chunk after the
+    // driver's position, which never comes here (silence after the wait).
+    buffer->ring.writeCursor = 512 + 16385;
+    for (int i = 0; i < 128; ++i) buffer->signal(i);
+    EXPECT_EQ(128, readInput(in, destination.data(), 128));
+    EXPECT_EQ(1u, buffer->ring.locks.size()) << "nothing locked";
+    EXPECT_EQ(512 + 16385, in.readOffsetBytes);
+    for (int k = 0; k < 256; ++k) ASSERT_EQ(0.0f, destination[k]);
+}
+
+TEST_F(CaptureReadTest, LockInTwoRegionsAndLockFailure) {
+    writeSettingText("DISK_OUTPUT_DIRECTORY", tempDir().c_str());
+    writeSettingText("SAVE_INPUT", "TRUE");
+    openCapture(128);
+    in.readOffsetBytes = 65536 - 300;
+    buffer->ring.writeCursor = 65536 - 300;
+    buffer->ring.forcedPart1 = 300;
+    buffer->ring.forcedPart2 = 212;
+    buffer->signal(0);  // the target wraps to 212: entry 0 (511)
+    EXPECT_EQ(128, readInput(in, destination.data(), 128));
+    for (int k = 0; k < 150; ++k) ASSERT_EQ(((32618 + k) % 30000) * kCaptureScale, destination[k]) << k;
+    for (int k = 150; k < 256; ++k) ASSERT_EQ((k - 150) * kCaptureScale, destination[k]) << k;
+    EXPECT_EQ(212, in.readOffsetBytes);
+
+    buffer->ring.lockFails = true;
+    buffer->ring.writeCursor = 212;
+    buffer->signal(1);
+    EXPECT_EQ(128, readInput(in, destination.data(), 128));
+    for (int k = 0; k < 256; ++k) ASSERT_EQ(0.0f, destination[k]);
+    EXPECT_EQ(212, in.readOffsetBytes);
+    closeInput(in);
+    EXPECT_EQ(44u + 512u, readFileBytes(tempPath("Harnwick Input Signal.wav")).size()) << "the failed lock records nothing";
+}
+
+TEST_F(CaptureReadTest, ChunkTooLargeForTheCaptureBufferIsCapped) {
+    MessageBoxRecorder boxes;
+    openCapture(8192);
+    EXPECT_EQ(1365, in.chunkFrames);
+    ASSERT_EQ(1u, boxes.calls().size());
+    EXPECT_EQ("The chunk size of 8192 samples is too large for the soundcard's capture buffer.\n"
+              "Live input uses 1365 samples per chunk instead.\n\n"
+              "Choose 1365 samples or fewer in the soundcard settings to keep your own choice.",
+              boxes.calls()[0].text);
+    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), boxes.calls()[0].flags);
+    // Two chunks behind the driver plus a packet of jitter still reads.
+    const int chunkBytes = 1365 * 4;
+    ASSERT_EQ(12u, buffer->positions.size());
+    buffer->ring.writeCursor = 2 * chunkBytes + 1764;
+    buffer->signal(1);
+    EXPECT_EQ(1365, readInput(in, destination.data(), 1365));
+    EXPECT_EQ(chunkBytes, in.readOffsetBytes);
+    closeInput(in);
+
+    // A buffer too small for any chunk refuses the run.
+    devices.capture->grantedBytes = 400;
+    writeSettingInt("chunks", 10);
+    EXPECT_EQ(0, openInput(in, nullptr, 44100, 2));
+    ASSERT_EQ(2u, boxes.calls().size());
+    EXPECT_NE(std::string::npos, boxes.calls()[1].text.find("too small for live input"));
+    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONSTOP), boxes.calls()[1].flags);
+    EXPECT_EQ(1u, devices.capture->count.refs());
+}
+
+TEST_F(InputStreamTest, FailureMessages) {
+    MessageBoxRecorder boxes;
+    writeSettingText("USE_DIRECTX", "TRUE");
+    writeSettingInt("DX_IN_DEVICE", 99);
+    EXPECT_EQ(0, openInput(in, nullptr, 44100, 2));
+    EXPECT_EQ(0, in.isOpen);
+    ASSERT_EQ(1u, boxes.calls().size());
+    EXPECT_EQ("No suitable INPUT device could be found.", boxes.calls()[0].text);
+    EXPECT_EQ("Harnwick Live", boxes.calls()[0].caption);
+    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONSTOP), boxes.calls()[0].flags);
+    EXPECT_EQ(nullptr, in.resamplers[0]) << "a failed open keeps nothing";
+
+    writeSettingInt("DX_IN_DEVICE", 0);
+    devices.createResult = E_FAIL;
+    EXPECT_EQ(0, openInput(in, nullptr, 44100, 2));
+    devices.createResult = DS_OK;
+    devices.capture->createResult = DSERR_BADFORMAT;
+    EXPECT_EQ(0, openInput(in, nullptr, 44100, 2));
+    ASSERT_EQ(3u, boxes.calls().size());
+    EXPECT_EQ("HRESULT: 0x80004005", boxes.calls()[1].text);
+    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), boxes.calls()[1].flags);
+    EXPECT_EQ("HRESULT: 0x88780064", boxes.calls()[2].text);
+    EXPECT_EQ(1u, devices.capture->count.refs()) << "capture object released";
+
+    writeSettingText("USE_DIRECTX", "");
+    devices.waveIn.openResult = MMSYSERR_BADDEVICEID;
+    EXPECT_EQ(0, openInput(in, nullptr, 44100, 2));
+    ASSERT_EQ(4u, boxes.calls().size());
+    EXPECT_EQ("While using the soundcard for recording,\nthe device reported the following error code:\n\n"
+              "'fake error 2'",
+              boxes.calls()[3].text);
+    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONSTOP), boxes.calls()[3].flags);
+    EXPECT_EQ(nullptr, boxes.calls()[3].owner);
+}
+
+}  // namespace
