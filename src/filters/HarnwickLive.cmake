@@ -1,0 +1,14 @@
+# The component DLL, HarnwickLive.dll: the DLL entry, the exports of the
+# module definition file and every room library. Included after all rooms
+# exist, so a room added later (the entry's MainEntryPoint) is linked too.
+add_library(HarnwickLive SHARED ${CMAKE_CURRENT_LIST_DIR}/dllmain.cpp ${CMAKE_CURRENT_LIST_DIR}/HarnwickLive.def)
+set_target_properties(HarnwickLive PROPERTIES PREFIX "" OUTPUT_NAME HarnwickLive)
+foreach(room entry ui filters engine input recording settings tracelog platform)
+  if(TARGET hw_${room})
+    target_link_libraries(HarnwickLive PRIVATE hw_${room})
+  endif()
+endforeach()
+# The 32-bit exports are stdcall: the .def names them undecorated.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(HarnwickLive PRIVATE -Wl,--enable-stdcall-fixup)
+endif()
