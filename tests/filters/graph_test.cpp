@@ -1,0 +1,217 @@
+// The reader, the test pass-through and the dump inside the platform's graph
+// manager: connection, format hand-over, allocator, media types, run and stop.
+#include "graphfixture.h"
+
+#include "settings/settings.h"
+
+namespace {
+
+WAVEFORMATEX formatOf(const AM_MEDIA_TYPE& mt) {
+    WAVEFORMATEX wfx = {};
+    CopyMemory(&wfx, mt.pbFormat, sizeof(wfx));
+    return wfx;
+}
+
+}  // namespace
+
+TEST_F(GraphTest, ConnectingHandsTheAgreedFormatToTheDumpPin) {
+    connectAll(1, 48000);
+
+    AM_MEDIA_TYPE expected = floatAudioType(1, 48000);
+    ASSERT_EQ(18u, expected.cbFormat);
+    DumpInputPin* pin = dump()->pin;
+    EXPECT_EQ(0, memcmp(&pin->storedFormat, expected.pbFormat, 18));
+
+    // The dump pin offers exactly that type, then ends its list.
+    IEnumMediaTypes* types = nullptr;
+    ASSERT_EQ(S_OK, writerPin_->EnumMediaTypes(&types));
+    AM_MEDIA_TYPE* offered[2] = {};
+    ULONG got = 0;
+    EXPECT_EQ(S_FALSE, types->Next(2, offered, &got));
+    types->Release();
+    ASSERT_EQ(1u, got);
+    EXPECT_TRUE(offered[0]->subtype == MEDIASUBTYPE_IEEE_FLOAT);
+    EXPECT_TRUE(mediaTypesEqual(*offered[0], expected));
+    EXPECT_EQ(4u, offered[0]->lSampleSize);
+    EXPECT_TRUE(offered[0]->bFixedSizeSamples);
+    deleteMediaType(offered[0]);
+
+    // Both connections carry the type they were made with.
+    AM_MEDIA_TYPE carried = {};
+    ASSERT_EQ(S_OK, readerPin_->ConnectionMediaType(&carried));
+    EXPECT_TRUE(mediaTypesEqual(carried, expected));
+    freeMediaType(carried);
+    ASSERT_EQ(S_OK, writerPin_->ConnectionMediaType(&carried));
+    EXPECT_TRUE(mediaTypesEqual(carried, expected));
+    EXPECT_EQ(1, formatOf(carried).nChannels);
+    freeMediaType(carried);
+    freeMediaType(expected);
+}
+
+TEST_F(GraphTest, ReaderAsksForOneBufferOf131072BytesAlignedTo8) {
+    connectAll(2, 44100);
+    IMemAllocator* allocator = synth()->stream->allocator();
+    ASSERT_NE(nullptr, allocator);
+    ALLOCATOR_PROPERTIES props = {};
+    ASSERT_EQ(S_OK, allocator->GetProperties(&props));
+    EXPECT_EQ(1, props.cBuffers);
+    EXPECT_EQ(131072, props.cbBuffer);
+    EXPECT_EQ(8, props.cbAlign);
+}
+
+TEST_F(GraphTest, ReaderAndDumpCheckMediaTypes) {
+    SynthStream* out = synth()->stream;
+    DumpInputPin* in = dump()->pin;
+
+    AM_MEDIA_TYPE floatType = floatAudioType(2, 44100, WAVE_FORMAT_IEEE_FLOAT);
+    AM_MEDIA_TYPE pcmType = floatAudioType(2, 44100, WAVE_FORMAT_PCM);
+    AM_MEDIA_TYPE adpcmType = floatAudioType(2, 44100, 2);
+    EXPECT_EQ(S_OK, out->checkMediaType(&floatType));
+    EXPECT_EQ(S_OK, out->checkMediaType(&pcmType));
+    EXPECT_EQ(E_INVALIDARG, out->checkMediaType(&adpcmType));
+
+    // Any audio subtype with a wave format reaches the dump; nothing else does.
+    EXPECT_EQ(S_OK, in->checkMediaType(&adpcmType));
+    AM_MEDIA_TYPE other = floatType;
+    other.formattype = FORMAT_VideoInfo;
+    EXPECT_EQ(E_INVALIDARG, out->checkMediaType(&other));
+    EXPECT_EQ(E_INVALIDARG, in->checkMediaType(&other));
+    other = floatType;
+    other.majortype = MEDIATYPE_Video;
+    EXPECT_EQ(E_INVALIDARG, in->checkMediaType(&other));
+    other = floatType;
+    other.pbFormat = nullptr;
+    other.cbFormat = 0;
+    EXPECT_EQ(E_INVALIDARG, out->checkMediaType(&other));
+
+    // The reader offers no type of its own.
+    AM_MEDIA_TYPE mt = {};
+    EXPECT_EQ(E_UNEXPECTED, out->getMediaType(0, &mt));
+    EXPECT_EQ(VFW_S_NO_MORE_ITEMS, out->getMediaType(1, &mt));
+    EXPECT_EQ(E_INVALIDARG, out->getMediaType(-1, &mt));
+    EXPECT_EQ(E_INVALIDARG, in->getMediaType(-1, &mt));
+    EXPECT_EQ(VFW_S_NO_MORE_ITEMS, in->getMediaType(1, &mt));
+    IEnumMediaTypes* types = nullptr;
+    ASSERT_EQ(S_OK, readerPin_->EnumMediaTypes(&types));
+    AM_MEDIA_TYPE* offered = nullptr;
+    ULONG got = 5;
+    EXPECT_EQ(S_FALSE, types->Next(1, &offered, &got));
+    EXPECT_EQ(0u, got);
+    types->Release();
+
+    freeMediaType(floatType);
+    freeMediaType(pcmType);
+    freeMediaType(adpcmType);
+}
+
+TEST_F(GraphTest, RefusedTypeLeavesThePinsUnconnected) {
+    ASSERT_EQ(S_OK, graph_->AddFilter(plugin_, L"Filter"));
+    ASSERT_EQ(S_OK, graph_->AddFilter(reader_, L"Reader"));
+    AM_MEDIA_TYPE adpcm = floatAudioType(2, 44100, 2);
+    EXPECT_NE(S_OK, graph_->ConnectDirect(readerPin_, &pass_->input, &adpcm));
+    freeMediaType(adpcm);
+    IPin* peer = nullptr;
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, readerPin_->ConnectedTo(&peer));
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, pass_->input.ConnectedTo(&peer));
+    EXPECT_EQ(nullptr, synth()->stream->allocator());
+}
+
+TEST_F(GraphTest, SecondConnectIsRefusedAndKeepsTheConnection) {
+    connectAll(2, 44100);
+    AM_MEDIA_TYPE mt = floatAudioType(2, 44100);
+    EXPECT_EQ(VFW_E_ALREADY_CONNECTED, readerPin_->Connect(&pass_->input, &mt));
+    EXPECT_EQ(E_POINTER, readerPin_->Connect(nullptr, &mt));
+    freeMediaType(mt);
+    IPin* peer = nullptr;
+    ASSERT_EQ(S_OK, readerPin_->ConnectedTo(&peer));
+    EXPECT_EQ(static_cast<IPin*>(&pass_->input), peer);
+    peer->Release();
+    EXPECT_NE(nullptr, synth()->stream->allocator());
+}
+
+TEST_F(GraphTest, ConnectingWhileRunningIsRefused) {
+    ASSERT_EQ(S_OK, graph_->AddFilter(plugin_, L"Filter"));
+    ASSERT_EQ(S_OK, graph_->AddFilter(reader_, L"Reader"));
+    ASSERT_EQ(S_OK, reader_->Pause());
+    AM_MEDIA_TYPE mt = floatAudioType(2, 44100);
+    EXPECT_EQ(VFW_E_NOT_STOPPED, readerPin_->Connect(&pass_->input, &mt));
+    freeMediaType(mt);
+    // Unconnected: pausing started no worker.
+    EXPECT_FALSE(synth()->stream->hasWorker());
+    EXPECT_EQ(S_OK, reader_->Stop());
+}
+
+// The graph run for real on the virtual soundcard's capture side.
+class RunningGraphTest : public GraphTest {
+protected:
+    void SetUp() override {
+        GraphTest::SetUp();
+        writeSettingText("chunks_wave", "512");
+        writeSettingText("DONT RESAMPLE", "TRUE");
+    }
+    void openReaderInput() { ASSERT_EQ(1, openInput(synth()->input, nullptr, 44100, 2)); }
+    void TearDown() override {
+        if (control_) control_->Stop();
+        if (reader_) closeInput(synth()->input);
+        if (pass_) pass_->releaseKept();
+        GraphTest::TearDown();
+    }
+};
+
+TEST_F(RunningGraphTest, RunDeliversSamplesWithFrameTimesAndStopEndsTheWorker) {
+    connectAll(2, 44100);
+    openReaderInput();
+    ASSERT_EQ(512, synth()->input.chunkFrames);
+    EXPECT_FALSE(synth()->stream->hasWorker());
+
+    ASSERT_TRUE(SUCCEEDED(control_->Run()));
+    EXPECT_TRUE(synth()->stream->hasWorker());
+    ASSERT_TRUE(waitFor([&] { return pass_->samplesReceived >= 3; }));
+
+    ASSERT_EQ(S_OK, control_->Stop());
+    EXPECT_FALSE(synth()->stream->hasWorker());
+    int seen = pass_->samplesReceived;
+    Sleep(100);
+    EXPECT_EQ(seen, pass_->samplesReceived) << "samples after Stop";
+
+    EXPECT_EQ(0, pass_->firstStart);
+    EXPECT_EQ(512, pass_->firstStop);
+    EXPECT_EQ(512, pass_->secondStart);
+    EXPECT_EQ(1024, pass_->secondStop);
+    EXPECT_EQ(512 * 4 * 2, pass_->secondLength);
+    EXPECT_EQ(S_OK, pass_->lastDeliverResult.load());
+    // A chunk filled while the graph stopped is counted but refused downstream.
+    EXPECT_EQ(sampleClock(), synth()->stream->lastStopTime());
+    EXPECT_GE(sampleClock(), seen * 512);
+    EXPECT_LE(sampleClock(), (seen + 1) * 512);
+}
+
+TEST_F(RunningGraphTest, StopWhileTheWorkerWaitsForABufferEndsIt) {
+    connectAll(2, 44100);
+    openReaderInput();
+    // The pass-through keeps the reader's only sample: the worker then waits for a free one.
+    pass_->keepSamples = true;
+    ASSERT_TRUE(SUCCEEDED(control_->Run()));
+    ASSERT_TRUE(waitFor([&] { return pass_->samplesReceived >= 1; }));
+    Sleep(100);
+    EXPECT_EQ(1, pass_->samplesReceived);
+    EXPECT_TRUE(synth()->stream->hasWorker());
+
+    ASSERT_EQ(S_OK, control_->Stop());
+    EXPECT_FALSE(synth()->stream->hasWorker());
+    pass_->releaseKept();
+}
+
+TEST_F(RunningGraphTest, RunAgainAfterStopRestartsTheClockWithTheInput) {
+    connectAll(2, 44100);
+    for (int round = 0; round < 2; ++round) {
+        openReaderInput();
+        pass_->samplesReceived = 0;
+        ASSERT_TRUE(SUCCEEDED(control_->Run()));
+        ASSERT_TRUE(waitFor([&] { return pass_->samplesReceived >= 2; })) << "round " << round;
+        ASSERT_EQ(S_OK, control_->Stop());
+        EXPECT_EQ(0, pass_->firstStart) << "round " << round;
+        EXPECT_EQ(512, pass_->secondStart) << "round " << round;
+        closeInput(synth()->input);
+    }
+}
