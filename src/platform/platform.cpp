@@ -40,6 +40,7 @@ PlatformApi realPlatform() {
     api.getKeyState = GetKeyState;
 
     api.getModuleFileNameA = GetModuleFileNameA;
+    api.getSystemTimeAsFileTime = GetSystemTimeAsFileTime;
     return api;
 }
 

@@ -54,6 +54,7 @@ struct PlatformApi {
 
     // Kernel
     DWORD(WINAPI* getModuleFileNameA)(HMODULE, LPSTR, DWORD);
+    void(WINAPI* getSystemTimeAsFileTime)(LPFILETIME);
 };
 
 // The table in force. Product code calls through it; only tests write it,

@@ -1,5 +1,7 @@
 #include "tracelog/trace.h"
 
+#include "tracelog/pbclient.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -52,6 +54,7 @@ void traceLine(const char* file, int line, int level, const char* format, ...) {
     OutputDebugStringA(debugLine);
 
     if (Observer* o = g_observer.load()) o->fn(o->context, unit, line, level, text);
+    pbTraceSink(unit, line, DWORD(level), text);
 }
 
 TraceScope::TraceScope(const char* file, int line, const char* name) : file_(file), line_(line), name_(name) {

@@ -1,7 +1,7 @@
 // The diagnostic trace: lines of (source unit, line, level, text) that a
 // developer reads; the user never sees them. traceLine hands each line to
-// the debugger output and to an observer that tests may install; the
-// trace-log client adds the outside log viewer as a further sink.
+// the debugger output, to an observer that tests may install and to the
+// trace-log client (pbclient.h), which passes it on to the outside log viewer.
 #pragma once
 
 enum TraceLevel {
