@@ -1,0 +1,126 @@
+#include "pbtestenv.h"
+
+#include <cstring>
+
+const wchar_t kViewerKeyW[] = L"SOFTWARE\\Diamond Sierra\\Paul Bunyan";
+
+std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+void setViewerValue(const char* name, const std::string& text) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kViewerKeyW, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    std::wstring value = wide(text);
+    RegSetValueExW(key, wide(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   DWORD((value.size() + 1) * 2));
+    RegCloseKey(key);
+}
+
+std::string readViewerValue(const char* name) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kViewerKeyW, 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
+    char text[600] = {};
+    DWORD bytes = sizeof text - 1;
+    RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &bytes);
+    RegCloseKey(key);
+    return text;
+}
+
+bool viewerValueExists(const char* name) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kViewerKeyW, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    bool exists = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return exists;
+}
+
+void deleteViewerKey() {
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kViewerKeyW);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Diamond Sierra");
+}
+
+BufferFile::BufferFile(const std::string& path) {
+    file_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, 0, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) {
+        file_ = nullptr;
+        return;
+    }
+    LARGE_INTEGER size;
+    GetFileSizeEx(file_, &size);
+    fileBytes_ = uint64_t(size.QuadPart);
+    mapping_ = CreateFileMappingW(file_, nullptr, PAGE_READWRITE, 0, 0, nullptr);
+    if (mapping_) view_ = static_cast<uint8_t*>(MapViewOfFile(mapping_, FILE_MAP_WRITE, 0, 0, 0));
+}
+
+BufferFile::~BufferFile() {
+    if (view_) UnmapViewOfFile(view_);
+    if (mapping_) CloseHandle(mapping_);
+    if (file_) CloseHandle(file_);
+}
+
+bool BufferFile::valid(PBHeaderState* state) const {
+    return view_ && pbReadValidHeader(view_, size_t(fileBytes_), fileBytes_, state);
+}
+
+std::vector<PBRecord> BufferFile::records() const {
+    std::vector<PBRecord> found;
+    PBHeaderState header;
+    if (!valid(&header)) return found;
+    for (uint32_t at = 0; at < header.writeOffset;) {
+        PBRecord record;
+        uint32_t size = pbDecodeRecord(view_ + header.dataOffset + at, header.writeOffset - at, &record);
+        if (size == 0) break;
+        found.push_back(record);
+        at += size;
+    }
+    return found;
+}
+
+SignalProbe::SignalProbe(const wchar_t* baseName) {
+    std::wstring name = std::wstring(L"Global\\") + baseName;
+    event_ = CreateEventW(nullptr, FALSE, FALSE, name.c_str());
+}
+
+SignalProbe::~SignalProbe() { CloseHandle(event_); }
+
+bool SignalProbe::fired() { return WaitForSingleObject(event_, 0) == WAIT_OBJECT_0; }
+
+void TraceLogTest::SetUp() {
+    HarnwickTest::SetUp();
+    deleteViewerKey();
+    reconnect();
+    setPBErrorObserver(onReport, this);
+}
+
+void TraceLogTest::TearDown() {
+    setPBErrorObserver(nullptr, nullptr);
+    PBShutdown(2000);
+    pbRestart();
+    deleteViewerKey();
+    HarnwickTest::TearDown();
+}
+
+void TraceLogTest::withViewer(DWORD bufferBytes) {
+    setViewerValue("IPC buffer directory", tempDir());
+    setViewerValue("IPC buffer size", std::to_string(bufferBytes));
+}
+
+void TraceLogTest::reconnect() {
+    PBShutdown(2000);
+    pbRestart();
+}
+
+void TraceLogTest::writeBufferFile(const std::vector<uint8_t>& bytes) {
+    HANDLE file = CreateFileA(bufferPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    ASSERT_EQ(written, bytes.size());
+}
+
+void TraceLogTest::onReport(void* context, DWORD code, DWORD, const wchar_t* detail) {
+    static_cast<TraceLogTest*>(context)->reports.push_back({code, detail});
+}
