@@ -124,3 +124,43 @@ void TraceLogTest::writeBufferFile(const std::vector<uint8_t>& bytes) {
 void TraceLogTest::onReport(void* context, DWORD code, DWORD, const wchar_t* detail) {
     static_cast<TraceLogTest*>(context)->reports.push_back({code, detail});
 }
+
+std::string programBeside(const std::string& relativePath) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string path = self;
+    return path.substr(0, path.find_last_of('\\') + 1) + relativePath;
+}
+
+bool startProgram(const std::string& commandLine, const std::string& outputPath, PROCESS_INFORMATION* started) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    HANDLE output = nullptr;
+    if (!outputPath.empty()) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        output = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+        if (output == INVALID_HANDLE_VALUE) return false;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = startup.hStdError = output;
+    }
+    std::string line = commandLine;
+    bool ok = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, started);
+    if (output) CloseHandle(output);
+    return ok;
+}
+
+int runProgram(const std::string& commandLine, const std::string& outputPath, DWORD waitMs) {
+    PROCESS_INFORMATION started;
+    if (!startProgram(commandLine, outputPath, &started)) return -1;
+    DWORD exitCode = DWORD(-1);
+    if (WaitForSingleObject(started.hProcess, waitMs) == WAIT_OBJECT_0) GetExitCodeProcess(started.hProcess, &exitCode);
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return int(exitCode);
+}
+
+std::string readText(const std::string& path) {
+    std::vector<unsigned char> bytes = readFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}

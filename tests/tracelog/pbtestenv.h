@@ -77,3 +77,12 @@ private:
 };
 
 std::wstring wide(const std::string& text);
+
+// Path of a program built beside this test program, or relative to it.
+std::string programBeside(const std::string& relativePath);
+// Starts a program with its standard output and error going to outputPath
+// (when given). The caller closes the returned handles.
+bool startProgram(const std::string& commandLine, const std::string& outputPath, PROCESS_INFORMATION* started);
+// Runs a program to its end (at most waitMs); its exit code, or -1.
+int runProgram(const std::string& commandLine, const std::string& outputPath, DWORD waitMs = 30000);
+std::string readText(const std::string& path);
