@@ -1,20 +1,14 @@
 // The internal error reporter: what goes wrong inside the client reaches
 // the system event log (source "Paul Bunyan"), never the program.
-#include <atomic>
 #include <cstdio>
 #include <cwchar>
 
+#include "tracelog/observer.h"
 #include "tracelog/pbinternal.h"
 
 namespace {
 
-struct ErrorObserver {
-    PBErrorObserver fn;
-    void* context;
-};
-std::atomic<ErrorObserver*> g_observer{nullptr};
-ErrorObserver g_observerSlots[2];
-int g_nextSlot = 0;
+ObserverHolder<PBErrorObserver> g_observer;
 
 void systemText(DWORD windowsError, wchar_t* out, DWORD units) {
     out[0] = 0;
@@ -26,14 +20,7 @@ void systemText(DWORD windowsError, wchar_t* out, DWORD units) {
 }  // namespace
 
 void setPBErrorObserver(PBErrorObserver observer, void* observerContext) {
-    if (!observer) {
-        g_observer.store(nullptr);
-        return;
-    }
-    ErrorObserver& slot = g_observerSlots[g_nextSlot];
-    g_nextSlot ^= 1;
-    slot = {observer, observerContext};
-    g_observer.store(&slot);
+    g_observer.set(observer, observerContext);
 }
 
 void pbReportError(DWORD code, DWORD windowsError, const wchar_t* detail, bool warning) {
@@ -41,7 +28,7 @@ void pbReportError(DWORD code, DWORD windowsError, const wchar_t* detail, bool w
     wchar_t errorText[256];
     systemText(windowsError, errorText, 256);
     const wchar_t* strings[] = {client.processPath, client.modulePath, errorText, detail ? detail : L""};
-    if (ErrorObserver* o = g_observer.load()) o->fn(o->context, code, windowsError, strings[3]);
+    g_observer.notify(code, windowsError, strings[3]);
 
     HANDLE source = RegisterEventSourceW(nullptr, L"Paul Bunyan");
     bool reported = source && ReportEventW(source, warning ? EVENTLOG_WARNING_TYPE : EVENTLOG_ERROR_TYPE,

@@ -1,23 +1,17 @@
 #include "tracelog/trace.h"
 
+#include "tracelog/observer.h"
 #include "tracelog/pbclient.h"
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-struct Observer {
-    TraceObserver fn;
-    void* context;
-};
-std::atomic<Observer*> g_observer{nullptr};
-Observer g_observerSlots[2];
-int g_nextSlot = 0;
+ObserverHolder<TraceObserver> g_observer;
 
 const char* unitName(const char* file) {
     const char* name = file;
@@ -28,18 +22,7 @@ const char* unitName(const char* file) {
 
 }  // namespace
 
-void setTraceObserver(TraceObserver observer, void* context) {
-    if (!observer) {
-        g_observer.store(nullptr);
-        return;
-    }
-    // Two slots so a line being delivered never sees a half-written observer.
-    Observer& slot = g_observerSlots[g_nextSlot];
-    g_nextSlot ^= 1;
-    slot.fn = observer;
-    slot.context = context;
-    g_observer.store(&slot);
-}
+void setTraceObserver(TraceObserver observer, void* context) { g_observer.set(observer, context); }
 
 void traceLine(const char* file, int line, int level, const char* format, ...) {
     char text[1024];
@@ -53,7 +36,7 @@ void traceLine(const char* file, int line, int level, const char* format, ...) {
     snprintf(debugLine, sizeof debugLine, "HarnwickLive %s(%d) [%d] %s\n", unit, line, level, text);
     OutputDebugStringA(debugLine);
 
-    if (Observer* o = g_observer.load()) o->fn(o->context, unit, line, level, text);
+    g_observer.notify(unit, line, level, static_cast<const char*>(text));
     pbTraceSink(unit, line, DWORD(level), text);
 }
 
