@@ -89,8 +89,10 @@ TEST_F(TraceLogTest, ViewerClearsTheBuffer) {
 
 TEST_F(TraceLogTest, ViewerWritesAndRemovesTheSettings) {
     std::string output = tempPath("out.txt");
-    ASSERT_EQ(runProgram(viewerCommand("--setup \"" + tempDir() + "\" 20000"), output), 0);
-    EXPECT_EQ(readViewerValue("IPC buffer directory"), tempDir());
+    std::string folder = tempPath("made");
+    ASSERT_EQ(runProgram(viewerCommand("--setup \"" + folder + "\" 20000"), output), 0);
+    EXPECT_EQ(readViewerValue("IPC buffer directory"), folder);
+    EXPECT_NE(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
     EXPECT_EQ(readViewerValue("IPC buffer size"), "20000");
     TRACE(TRACE_INFO, "into the new buffer");
     EXPECT_TRUE(pbConnected());

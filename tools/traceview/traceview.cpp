@@ -7,7 +7,7 @@
 //                          or after N seconds)
 //   traceview -c           clear the buffer
 //   traceview --setup DIR [BYTES]   write the viewer's registry settings so
-//                          that programs log into DIR\PBIPC.pbd
+//                          that programs log into DIR\PBIPC.pbd (DIR is created)
 //   traceview --remove     delete those settings again (logging off)
 //
 // Like the viewer, it owns the buffer while it runs: it creates the named
@@ -233,6 +233,11 @@ int setup(int argc, wchar_t** argv) {
     }
     const wchar_t* directory = argv[2];
     const wchar_t* bytes = argc > 3 ? argv[3] : L"1000000";
+    if (!CreateDirectoryW(directory, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        fprintf(stderr, "traceview: cannot create the folder (error %lu)\n", GetLastError());
+        RegCloseKey(key);
+        return 1;
+    }
     RegSetValueExW(key, L"IPC buffer directory", 0, REG_SZ, reinterpret_cast<const BYTE*>(directory),
                    DWORD((wcslen(directory) + 1) * 2));
     RegSetValueExW(key, L"IPC buffer size", 0, REG_SZ, reinterpret_cast<const BYTE*>(bytes),
