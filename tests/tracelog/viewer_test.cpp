@@ -92,7 +92,8 @@ TEST_F(TraceLogTest, ViewerWritesAndRemovesTheSettings) {
     std::string folder = tempPath("made");
     ASSERT_EQ(runProgram(viewerCommand("--setup \"" + folder + "\" 20000"), output), 0);
     EXPECT_EQ(readViewerValue("IPC buffer directory"), folder);
-    EXPECT_NE(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    DWORD attributes = GetFileAttributesA(folder.c_str());
+    EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
     EXPECT_EQ(readViewerValue("IPC buffer size"), "20000");
     TRACE(TRACE_INFO, "into the new buffer");
     EXPECT_TRUE(pbConnected());
