@@ -139,9 +139,10 @@ protected:
         const Usage plain = growthOver(plainCycle);
         const Usage streams = growthOver(cycle);
         ASSERT_FALSE(HasFatalFailure());
-        printf("growth over %d cycles: plain device calls %lu handles, %zu private bytes; "
-               "streams %lu handles, %zu private bytes\n",
-               kCycles, plain.handles, plain.privateBytes, streams.handles, streams.privateBytes);
+        printf("growth over %d cycles: plain device calls %lu handles, %llu private bytes; "
+               "streams %lu handles, %llu private bytes\n",
+               kCycles, plain.handles, static_cast<unsigned long long>(plain.privateBytes), streams.handles,
+               static_cast<unsigned long long>(streams.privateBytes));
         EXPECT_LE(streams.handles, plain.handles + kHandleTolerance);
         EXPECT_LE(streams.privateBytes, plain.privateBytes + kPrivateBytesTolerance);
     }
