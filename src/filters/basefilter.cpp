@@ -1,67 +1,21 @@
 // The base filter: identity, the three states, graph membership, pin lookup
 // and the pin enumerator.
-#include "filters/framework.h"
-
-#include <new>
+#include "filters/enumerator.h"
 
 namespace {
 
-// Walks the filter's pins by index; holds the filter while it lives.
-class PinEnumerator : public ComObject, public IEnumPins {
+class PinEnumerator : public PositionEnumerator<PinEnumerator, IEnumPins, IPin*, BaseFilter> {
 public:
     PinEnumerator(BaseFilter* filter, int position)
-        : ComObject("Pin enumerator", nullptr), filter_(filter), position_(position) {
-        filter_->AddRef();
+        : PositionEnumerator("Pin enumerator", IID_IEnumPins, filter, position) {}
+    bool exists(int position) { return holder()->pin(position) != nullptr; }
+    bool fetch(int position, IPin** pin) {
+        BasePin* found = holder()->pin(position);
+        if (!found) return false;
+        found->AddRef();
+        *pin = found;
+        return true;
     }
-    ~PinEnumerator() override { filter_->Release(); }
-
-    HW_DECLARE_IUNKNOWN
-    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IEnumPins) return returnInterface(static_cast<IEnumPins*>(this), out);
-        return ComObject::NonDelegatingQueryInterface(iid, out);
-    }
-
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
-        if (!pins || (count > 1 && !fetched)) return E_POINTER;
-        ULONG got = 0;
-        while (got < count) {
-            BasePin* pin = filter_->pin(position_);
-            if (!pin) break;
-            ++position_;
-            pins[got] = pin;
-            pin->AddRef();
-            ++got;
-        }
-        if (fetched) *fetched = got;
-        return got == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-        int total = filter_->pinCount();
-        if (position_ + static_cast<int>(count) > total) {
-            position_ = total;
-            return S_FALSE;
-        }
-        position_ += static_cast<int>(count);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-        position_ = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumPins** copy) override {
-        if (!copy) return E_POINTER;
-        auto* e = new (std::nothrow) PinEnumerator(filter_, position_);
-        if (!e) {
-            *copy = nullptr;
-            return E_OUTOFMEMORY;
-        }
-        return e->NonDelegatingQueryInterface(IID_IEnumPins, reinterpret_cast<void**>(copy));
-    }
-
-private:
-    BaseFilter* filter_;
-    int position_;
 };
 
 }  // namespace
@@ -158,15 +112,7 @@ HRESULT STDMETHODCALLTYPE BaseFilter::GetSyncSource(IReferenceClock** clock) {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE BaseFilter::EnumPins(IEnumPins** pins) {
-    if (!pins) return E_POINTER;
-    auto* e = new (std::nothrow) PinEnumerator(this, 0);
-    if (!e) {
-        *pins = nullptr;
-        return E_OUTOFMEMORY;
-    }
-    return e->NonDelegatingQueryInterface(IID_IEnumPins, reinterpret_cast<void**>(pins));
-}
+HRESULT STDMETHODCALLTYPE BaseFilter::EnumPins(IEnumPins** pins) { return PinEnumerator::open(this, 0, pins); }
 
 HRESULT STDMETHODCALLTYPE BaseFilter::FindPin(LPCWSTR id, IPin** found) {
     if (!id || !found) return E_POINTER;

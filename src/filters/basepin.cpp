@@ -1,72 +1,35 @@
 // Pins: the connection protocol, the media type enumerator, the output pin's
 // allocator and delivery, the input pin's reception, the rendered input pin.
-#include "filters/framework.h"
-
-#include <new>
+#include "filters/enumerator.h"
 
 namespace {
 
-// Walks a pin's media type list through its getMediaType hook; holds the pin.
-class MediaTypeEnumerator : public ComObject, public IEnumMediaTypes {
+class MediaTypeEnumerator
+    : public PositionEnumerator<MediaTypeEnumerator, IEnumMediaTypes, AM_MEDIA_TYPE*, BasePin> {
 public:
     MediaTypeEnumerator(BasePin* pin, int position)
-        : ComObject("Media type enumerator", nullptr), pin_(pin), position_(position) {
-        pin_->AddRef();
-    }
-    ~MediaTypeEnumerator() override { pin_->Release(); }
-
-    HW_DECLARE_IUNKNOWN
-    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IEnumMediaTypes) return returnInterface(static_cast<IEnumMediaTypes*>(this), out);
-        return ComObject::NonDelegatingQueryInterface(iid, out);
-    }
-
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
-        if (!types || (count > 1 && !fetched)) return E_POINTER;
-        ULONG got = 0;
-        while (got < count) {
-            AM_MEDIA_TYPE mt = {};
-            if (pin_->getMediaType(position_, &mt) != S_OK) {
-                freeMediaType(mt);
-                break;
-            }
-            auto* copy = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-            if (!copy) {
-                freeMediaType(mt);
-                break;
-            }
-            *copy = mt;  // takes over the format block
-            types[got++] = copy;
-            ++position_;
-        }
-        if (fetched) *fetched = got;
-        return got == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-        position_ += static_cast<int>(count);
+        : PositionEnumerator("Media type enumerator", IID_IEnumMediaTypes, pin, position) {}
+    bool exists(int position) {
         AM_MEDIA_TYPE mt = {};
-        HRESULT hr = pin_->getMediaType(position_ - 1, &mt);
+        bool found = holder()->getMediaType(position, &mt) == S_OK;
         freeMediaType(mt);
-        return hr == S_OK ? S_OK : S_FALSE;
+        return found;
     }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-        position_ = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes** copy) override {
-        if (!copy) return E_POINTER;
-        auto* e = new (std::nothrow) MediaTypeEnumerator(pin_, position_);
-        if (!e) {
-            *copy = nullptr;
-            return E_OUTOFMEMORY;
+    bool fetch(int position, AM_MEDIA_TYPE** out) {
+        AM_MEDIA_TYPE mt = {};
+        if (holder()->getMediaType(position, &mt) != S_OK) {
+            freeMediaType(mt);
+            return false;
         }
-        return e->NonDelegatingQueryInterface(IID_IEnumMediaTypes, reinterpret_cast<void**>(copy));
+        auto* copy = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+        if (!copy) {
+            freeMediaType(mt);
+            return false;
+        }
+        *copy = mt;  // takes over the format block
+        *out = copy;
+        return true;
     }
-
-private:
-    BasePin* pin_;
-    int position_;
 };
 
 // Codes that only say "this type will not do"; a connection that sees
@@ -275,13 +238,7 @@ HRESULT STDMETHODCALLTYPE BasePin::QueryAccept(const AM_MEDIA_TYPE* mt) {
 }
 
 HRESULT STDMETHODCALLTYPE BasePin::EnumMediaTypes(IEnumMediaTypes** types) {
-    if (!types) return E_POINTER;
-    auto* e = new (std::nothrow) MediaTypeEnumerator(this, 0);
-    if (!e) {
-        *types = nullptr;
-        return E_OUTOFMEMORY;
-    }
-    return e->NonDelegatingQueryInterface(IID_IEnumMediaTypes, reinterpret_cast<void**>(types));
+    return MediaTypeEnumerator::open(this, 0, types);
 }
 
 HRESULT STDMETHODCALLTYPE BasePin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }

@@ -82,6 +82,14 @@ private:
 };
 
 // IUnknown of a class that implements COM interfaces: everything goes to the owner.
+// IUnknown of a pin: its own lookup, counted on its filter.
+#define HW_DECLARE_PIN_IUNKNOWN                                                                \
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {              \
+        return NonDelegatingQueryInterface(iid, out);                                        \
+    }                                                                                        \
+    ULONG STDMETHODCALLTYPE AddRef() override { return filter_->owner()->AddRef(); }         \
+    ULONG STDMETHODCALLTYPE Release() override { return filter_->owner()->Release(); }
+
 #define HW_DECLARE_IUNKNOWN                                                                   \
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {              \
         return owner()->QueryInterface(iid, out);                                            \
@@ -195,12 +203,7 @@ public:
             PIN_DIRECTION direction);
     ~BasePin() override;
 
-    // A pin's own interfaces, counted on its filter.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        return NonDelegatingQueryInterface(iid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return filter_->owner()->AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return filter_->owner()->Release(); }
+    HW_DECLARE_PIN_IUNKNOWN
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID iid, void** out) override;
 
     // Hooks.
@@ -302,11 +305,7 @@ public:
     BaseInputPin(const char* objectName, BaseFilter* filter, CRITICAL_SECTION* lock, const WCHAR* pinName);
     ~BaseInputPin() override;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        return NonDelegatingQueryInterface(iid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return filter_->owner()->AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return filter_->owner()->Release(); }
+    HW_DECLARE_PIN_IUNKNOWN
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID iid, void** out) override;
 
     // Hook: one sample that passed the streaming test.

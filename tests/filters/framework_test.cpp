@@ -298,3 +298,30 @@ TEST_F(GraphTest, DumpAnswersItsInterfacesAndMakesOnePositionPassThrough) {
     seeking->Release();
     position->Release();
 }
+
+TEST_F(GraphTest, PinEnumeratorWalksSkipsAndClones) {
+    IEnumPins* pins = nullptr;
+    ASSERT_EQ(S_OK, plugin_->EnumPins(&pins));
+    IPin* got[3] = {};
+    ULONG count = 0;
+    EXPECT_EQ(S_FALSE, pins->Next(3, got, &count));
+    ASSERT_EQ(2u, count);
+    EXPECT_EQ(static_cast<IPin*>(&pass_->input), got[0]);
+    EXPECT_EQ(static_cast<IPin*>(&pass_->output), got[1]);
+    got[0]->Release();
+    got[1]->Release();
+
+    ASSERT_EQ(S_OK, pins->Reset());
+    EXPECT_EQ(S_OK, pins->Skip(1));
+    IEnumPins* copy = nullptr;
+    ASSERT_EQ(S_OK, pins->Clone(&copy));
+    EXPECT_EQ(S_FALSE, pins->Skip(2));
+    EXPECT_EQ(S_FALSE, pins->Next(1, got, &count));
+    EXPECT_EQ(0u, count);
+    // The copy kept the position it was made at.
+    ASSERT_EQ(S_OK, copy->Next(1, got, nullptr));
+    EXPECT_EQ(static_cast<IPin*>(&pass_->output), got[0]);
+    got[0]->Release();
+    EXPECT_EQ(0u, copy->Release());
+    EXPECT_EQ(0u, pins->Release());
+}
