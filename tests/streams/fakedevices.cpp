@@ -139,15 +139,19 @@ MMRESULT openDriver(FakeWaveDriver& driver, UINT id, LPCWAVEFORMATEX format, DWO
     return MMSYSERR_NOERROR;
 }
 
+void logCall(FakeWaveDriver& driver, const char* name) {
+    if (!driver.instant) driver.calls.push_back(name);
+}
+
 MMRESULT prepare(FakeWaveDriver& driver, LPWAVEHDR header) {
-    driver.calls.push_back("prepare");
+    logCall(driver, "prepare");
     header->dwFlags |= WHDR_PREPARED;
     ++driver.prepared;
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT unprepare(FakeWaveDriver& driver, LPWAVEHDR header) {
-    driver.calls.push_back("unprepare");
+    logCall(driver, "unprepare");
     if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
     if (header->dwFlags & WHDR_PREPARED) --driver.prepared;
     header->dwFlags &= ~WHDR_PREPARED;
@@ -155,7 +159,7 @@ MMRESULT unprepare(FakeWaveDriver& driver, LPWAVEHDR header) {
 }
 
 MMRESULT enqueue(FakeWaveDriver& driver, LPWAVEHDR header) {
-    driver.calls.push_back("queue");
+    logCall(driver, "queue");
     if (driver.writeResult != MMSYSERR_NOERROR) return driver.writeResult;
     header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     driver.queue.push_back(header);
@@ -182,7 +186,9 @@ MMRESULT WINAPI fakeWaveOutPrepare(HWAVEOUT, LPWAVEHDR h, UINT) { return prepare
 MMRESULT WINAPI fakeWaveOutUnprepare(HWAVEOUT, LPWAVEHDR h, UINT) { return unprepare(outDriver(), h); }
 MMRESULT WINAPI fakeWaveOutWrite(HWAVEOUT, LPWAVEHDR h, UINT) {
     const MMRESULT result = enqueue(outDriver(), h);
-    if (result == MMSYSERR_NOERROR) {
+    if (outDriver().instant) {
+        FakeDevices::current->completeOutput();
+    } else if (result == MMSYSERR_NOERROR) {
         const short* samples = reinterpret_cast<const short*>(h->lpData);
         outDriver().written.emplace_back(samples, samples + h->dwBufferLength / 2);
     }
@@ -207,7 +213,13 @@ MMRESULT WINAPI fakeWaveInOpen(LPHWAVEIN device, UINT id, LPCWAVEFORMATEX format
 }
 MMRESULT WINAPI fakeWaveInPrepare(HWAVEIN, LPWAVEHDR h, UINT) { return prepare(inDriver(), h); }
 MMRESULT WINAPI fakeWaveInUnprepare(HWAVEIN, LPWAVEHDR h, UINT) { return unprepare(inDriver(), h); }
-MMRESULT WINAPI fakeWaveInAddBuffer(HWAVEIN, LPWAVEHDR h, UINT) { return enqueue(inDriver(), h); }
+MMRESULT WINAPI fakeWaveInAddBuffer(HWAVEIN, LPWAVEHDR h, UINT) {
+    const MMRESULT result = enqueue(inDriver(), h);
+    if (inDriver().instant)
+        while (inDriver().queue.size() > 1)
+            FakeDevices::current->completeInput(inDriver().queue.front()->dwBufferLength, nullptr, false);
+    return result;
+}
 MMRESULT WINAPI fakeWaveInStart(HWAVEIN) {
     inDriver().calls.push_back("start");
     inDriver().started = true;
@@ -260,12 +272,12 @@ FakeDevices::~FakeDevices() {
     current = nullptr;
 }
 
-bool FakeDevices::completeInput(DWORD bytes, const std::vector<short>* samples) {
+bool FakeDevices::completeInput(DWORD bytes, const std::vector<short>* samples, bool fill) {
     if (waveIn.queue.empty()) return false;
     WAVEHDR* header = waveIn.queue.front();
     waveIn.queue.pop_front();
     short* data = reinterpret_cast<short*>(header->lpData);
-    for (DWORD k = 0; k < bytes / 2; ++k)
+    for (DWORD k = 0; fill && k < bytes / 2; ++k)
         data[k] = samples ? (*samples)[k % samples->size()] : static_cast<short>(k);
     header->dwBytesRecorded = bytes;
     header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;

@@ -210,6 +210,10 @@ struct FakeWaveDriver {
     std::vector<std::string> calls;   // names of the calls in order
     std::vector<std::vector<short>> written;  // waveOut: samples of each queued header
     int prepared = 0;                 // headers prepared minus unprepared
+    // A driver that keeps up by itself (for benchmarks): waveOut hands each
+    // header back at once; waveIn completes every queued header but the newest,
+    // leaving its data as it is. Nothing is logged or copied.
+    bool instant = false;
 };
 
 // Installs the fakes for its scope: DirectSoundCreate hands out `directSound`,
@@ -232,7 +236,7 @@ public:
     // waveIn: the driver fills the oldest queued header with bytes of data
     // (sample value k at sample k unless given) and returns it through the
     // registered callback. False when nothing is queued.
-    bool completeInput(DWORD bytes, const std::vector<short>* samples = nullptr);
+    bool completeInput(DWORD bytes, const std::vector<short>* samples = nullptr, bool fill = true);
     // waveOut: the driver hands the oldest queued header back.
     bool completeOutput();
 
