@@ -18,12 +18,6 @@
 
 namespace {
 
-template <class T>
-void releaseInterface(T*& pointer) {
-    if (pointer) pointer->Release();
-    pointer = nullptr;
-}
-
 void stopAndRelease(IDirectSoundBuffer*& buffer) {
     if (buffer) buffer->Stop();
     releaseInterface(buffer);

@@ -9,7 +9,6 @@
 
 #include <new>
 
-#include "input/resampler.h"
 #include "platform/platform.h"
 #include "recording/recording.h"
 #include "settings/settings.h"
@@ -25,13 +24,6 @@ int latencyOffsetBytes(int ms, int sampleRate, int channels) {
     return truncated & ~3;
 }
 
-void destroyUpsamplers(OutputStream& out) {
-    for (Resampler*& resampler : out.upsamplers) {
-        delete resampler;
-        resampler = nullptr;
-    }
-}
-
 void freeBuffers(OutputStream& out) {
     delete[] out.conversion;
     out.conversion = nullptr;
@@ -43,14 +35,12 @@ void freeBuffers(OutputStream& out) {
 
 int openOutput(OutputStream& out, int& isOpen, HWND owner, int sampleRate, int channels) {
     if (isOpen) return 1;
-    out.upsample = readSettingFlag("DONT RESAMPLE") ? 0 : 1;
-    if (out.upsample) {
-        out.upsamplers[0] = new Resampler(sampleRate);
-        out.upsamplers[1] = new Resampler(sampleRate);
-    }
-    const bool directSound = readSettingFlag("USE_DIRECTX");
+    const DeviceChoice choice = readDeviceChoice();
+    const bool directSound = choice.directSound;
+    out.upsample = choice.resample ? 1 : 0;
+    createResamplers(out.upsamplers, choice.resample, sampleRate);
     out.deviceMode = directSound ? 0 : 1;
-    out.chunkFrames = readChunkFrames(directSound);
+    out.chunkFrames = choice.chunkFrames;
     out.ringBytes = (6 * sampleRate * channels) & ~3;  // 3 s of 16-bit audio
     out.writePositionBytes = 0;
     out.channels = channels;
@@ -64,7 +54,7 @@ int openOutput(OutputStream& out, int& isOpen, HWND owner, int sampleRate, int c
 
     if (!openOutputDevice(out, owner, sampleRate, channels)) {
         // Nothing of a failed open outlives it.
-        destroyUpsamplers(out);
+        destroyResamplers(out.upsamplers);
         TRACE(TRACE_ERROR, "openOutput: the playback device did not open");
         return 0;
     }
@@ -73,7 +63,7 @@ int openOutput(OutputStream& out, int& isOpen, HWND owner, int sampleRate, int c
     if (!out.conversion || !out.work) {
         freeBuffers(out);
         closeOutputDevice(out);
-        destroyUpsamplers(out);
+        destroyResamplers(out.upsamplers);
         showMessage(owner, "There is not enough memory to start the soundcard output.", "Harnwick Live",
                     MB_OK | MB_ICONERROR);
         return 0;
@@ -86,7 +76,7 @@ int openOutput(OutputStream& out, int& isOpen, HWND owner, int sampleRate, int c
 int closeOutput(OutputStream& out, int& isOpen) {
     if (!isOpen) return 1;
     closeRecording(out.recordingFile, out.channels, out.sampleRate);
-    destroyUpsamplers(out);
+    destroyResamplers(out.upsamplers);
     closeOutputDevice(out);
     writeSettingInt("resync_bytes_out learned", out.latencyOffsetBytes);
     isOpen = 0;

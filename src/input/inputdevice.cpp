@@ -26,12 +26,6 @@ int g_nextBufferIndex = 0;
 
 namespace {
 
-template <class T>
-void releaseInterface(T*& pointer) {
-    if (pointer) pointer->Release();
-    pointer = nullptr;
-}
-
 // The largest chunk the DirectSoundCapture read handles without dropping data:
 // a read returns about two chunks behind the driver (it waits for the
 // notification behind its target) and drops backlog beyond a quarter of the

@@ -10,7 +10,6 @@
 
 #include <new>
 
-#include "input/resampler.h"
 #include "platform/platform.h"
 #include "recording/recording.h"
 #include "settings/settings.h"
@@ -35,13 +34,6 @@ private:
     CRITICAL_SECTION* lock_;
 };
 
-void destroyResamplers(InputStream& in) {
-    for (Resampler*& resampler : in.resamplers) {
-        delete resampler;
-        resampler = nullptr;
-    }
-}
-
 }  // namespace
 
 int32_t sampleClock() { return g_sampleClock; }
@@ -51,14 +43,11 @@ int openInput(InputStream& in, HWND /*window*/, int sampleRate, int channels) {
     if (in.isOpen) return 1;
     OwnerLock hold(in.lock);
 
-    in.resample = readSettingFlag("DONT RESAMPLE") ? 0 : 1;
-    if (in.resample) {
-        in.resamplers[0] = new Resampler(sampleRate);
-        in.resamplers[1] = new Resampler(sampleRate);
-    }
-    const bool directSound = readSettingFlag("USE_DIRECTX");
-    in.chunkFrames = readChunkFrames(directSound);
-    in.legacy = directSound ? 0 : 1;
+    const DeviceChoice choice = readDeviceChoice();
+    in.resample = choice.resample ? 1 : 0;
+    createResamplers(in.resamplers, choice.resample, sampleRate);
+    in.chunkFrames = choice.chunkFrames;
+    in.legacy = choice.directSound ? 0 : 1;
     in.sampleRate = sampleRate;
     in.channels = channels;
     g_sampleClock = 0;
@@ -70,14 +59,14 @@ int openInput(InputStream& in, HWND /*window*/, int sampleRate, int channels) {
 
     if (!openInputDevice(in)) {
         // Nothing of a failed open outlives it.
-        destroyResamplers(in);
+        destroyResamplers(in.resamplers);
         TRACE(TRACE_ERROR, "openInput: the capture device did not open");
         return 0;
     }
     in.staging = new (std::nothrow) int16_t[kStagingBytes / sizeof(int16_t)];
     if (!in.staging) {
         closeInputDevice(in);
-        destroyResamplers(in);
+        destroyResamplers(in.resamplers);
         showMessage(nullptr, "There is not enough memory to start the soundcard input.", "Harnwick Live",
                     MB_OK | MB_ICONSTOP);
         return 0;
@@ -91,7 +80,7 @@ int closeInput(InputStream& in, int /*flag*/) {
     if (!in.isOpen) return 1;
     OwnerLock hold(in.lock);
     closeRecording(in.recordingFile, in.channels, in.sampleRate);
-    destroyResamplers(in);
+    destroyResamplers(in.resamplers);
     closeInputDevice(in);
     in.isOpen = 0;
     delete[] in.staging;

@@ -2,8 +2,28 @@
 
 #include <cstdio>
 
+#include "input/resampler.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
+
+DeviceChoice readDeviceChoice() {
+    DeviceChoice choice;
+    choice.resample = !readSettingFlag("DONT RESAMPLE");
+    choice.directSound = readSettingFlag("USE_DIRECTX");
+    choice.chunkFrames = readChunkFrames(choice.directSound);
+    return choice;
+}
+
+void createResamplers(Resampler* (&resamplers)[2], bool resample, int sampleRate) {
+    for (Resampler*& resampler : resamplers) resampler = resample ? new Resampler(sampleRate) : nullptr;
+}
+
+void destroyResamplers(Resampler* (&resamplers)[2]) {
+    for (Resampler*& resampler : resamplers) {
+        delete resampler;
+        resampler = nullptr;
+    }
+}
 
 int readChunkFrames(bool directSound) {
     const int frames = readSettingInt(directSound ? "chunks" : "chunks_wave");

@@ -24,14 +24,9 @@ HRESULT FakeRing::lock(DWORD offset, DWORD bytes, void** p1, DWORD* n1, void** p
     return DS_OK;
 }
 
-HRESULT FakeSoundBuffer::GetCaps(LPDSBCAPS caps) {
-    caps->dwBufferBytes = static_cast<DWORD>(ring.bytes.size());
-    return DS_OK;
-}
-
-HRESULT FakeSoundBuffer::GetCurrentPosition(LPDWORD play, LPDWORD write) {
-    if (play) *play = ring.playCursor;
-    if (write) *write = ring.writeCursor;
+HRESULT FakeRing::positions(LPDWORD first, LPDWORD second) const {
+    if (first) *first = playCursor;
+    if (second) *second = writeCursor;
     return DS_OK;
 }
 
@@ -80,16 +75,6 @@ HRESULT FakeCaptureBuffer::QueryInterface(REFIID iid, void** object) {
     return E_NOINTERFACE;
 }
 
-HRESULT FakeCaptureBuffer::GetCaps(LPDSCBCAPS caps) {
-    caps->dwBufferBytes = static_cast<DWORD>(ring.bytes.size());
-    return DS_OK;
-}
-
-HRESULT FakeCaptureBuffer::GetCurrentPosition(LPDWORD capture, LPDWORD read) {
-    if (capture) *capture = ring.playCursor;
-    if (read) *read = ring.writeCursor;
-    return DS_OK;
-}
 
 FakeCapture::~FakeCapture() {
     if (buffer) buffer->Release();
@@ -176,14 +161,35 @@ MMRESULT WINAPI fakeErrorText(MMRESULT code, LPSTR text, UINT size) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI fakeWaveOutOpen(LPHWAVEOUT device, UINT id, LPCWAVEFORMATEX format, DWORD_PTR callback, DWORD_PTR,
-                                DWORD flags) {
-    const MMRESULT result = openDriver(outDriver(), id, format, callback, flags);
-    if (result == MMSYSERR_NOERROR) *device = reinterpret_cast<HWAVEOUT>(&outDriver());
+// The calls both directions share, for the driver `driver()` gives.
+template <FakeWaveDriver& (*driver)(), class Handle>
+MMRESULT WINAPI fakeOpen(Handle* device, UINT id, LPCWAVEFORMATEX format, DWORD_PTR callback, DWORD_PTR,
+                         DWORD flags) {
+    const MMRESULT result = openDriver(driver(), id, format, callback, flags);
+    if (result == MMSYSERR_NOERROR) *device = reinterpret_cast<Handle>(&driver());
     return result;
 }
-MMRESULT WINAPI fakeWaveOutPrepare(HWAVEOUT, LPWAVEHDR h, UINT) { return prepare(outDriver(), h); }
-MMRESULT WINAPI fakeWaveOutUnprepare(HWAVEOUT, LPWAVEHDR h, UINT) { return unprepare(outDriver(), h); }
+template <FakeWaveDriver& (*driver)(), class Handle>
+MMRESULT WINAPI fakePrepare(Handle, LPWAVEHDR header, UINT) {
+    return prepare(driver(), header);
+}
+template <FakeWaveDriver& (*driver)(), class Handle>
+MMRESULT WINAPI fakeUnprepare(Handle, LPWAVEHDR header, UINT) {
+    return unprepare(driver(), header);
+}
+template <FakeWaveDriver& (*driver)(), class Handle>
+MMRESULT WINAPI fakeReset(Handle) {
+    logCall(driver(), "reset");
+    returnAll(driver());
+    return MMSYSERR_NOERROR;
+}
+template <FakeWaveDriver& (*driver)(), class Handle>
+MMRESULT WINAPI fakeClose(Handle) {
+    logCall(driver(), "close");
+    driver().open = false;
+    return MMSYSERR_NOERROR;
+}
+
 MMRESULT WINAPI fakeWaveOutWrite(HWAVEOUT, LPWAVEHDR h, UINT) {
     const MMRESULT result = enqueue(outDriver(), h);
     if (outDriver().instant) {
@@ -194,25 +200,7 @@ MMRESULT WINAPI fakeWaveOutWrite(HWAVEOUT, LPWAVEHDR h, UINT) {
     }
     return result;
 }
-MMRESULT WINAPI fakeWaveOutReset(HWAVEOUT) {
-    outDriver().calls.push_back("reset");
-    returnAll(outDriver());
-    return MMSYSERR_NOERROR;
-}
-MMRESULT WINAPI fakeWaveOutClose(HWAVEOUT) {
-    outDriver().calls.push_back("close");
-    outDriver().open = false;
-    return MMSYSERR_NOERROR;
-}
 
-MMRESULT WINAPI fakeWaveInOpen(LPHWAVEIN device, UINT id, LPCWAVEFORMATEX format, DWORD_PTR callback, DWORD_PTR,
-                               DWORD flags) {
-    const MMRESULT result = openDriver(inDriver(), id, format, callback, flags);
-    if (result == MMSYSERR_NOERROR) *device = reinterpret_cast<HWAVEIN>(&inDriver());
-    return result;
-}
-MMRESULT WINAPI fakeWaveInPrepare(HWAVEIN, LPWAVEHDR h, UINT) { return prepare(inDriver(), h); }
-MMRESULT WINAPI fakeWaveInUnprepare(HWAVEIN, LPWAVEHDR h, UINT) { return unprepare(inDriver(), h); }
 MMRESULT WINAPI fakeWaveInAddBuffer(HWAVEIN, LPWAVEHDR h, UINT) {
     const MMRESULT result = enqueue(inDriver(), h);
     if (inDriver().instant)
@@ -221,23 +209,13 @@ MMRESULT WINAPI fakeWaveInAddBuffer(HWAVEIN, LPWAVEHDR h, UINT) {
     return result;
 }
 MMRESULT WINAPI fakeWaveInStart(HWAVEIN) {
-    inDriver().calls.push_back("start");
+    logCall(inDriver(), "start");
     inDriver().started = true;
     return MMSYSERR_NOERROR;
 }
 MMRESULT WINAPI fakeWaveInStop(HWAVEIN) {
-    inDriver().calls.push_back("stop");
+    logCall(inDriver(), "stop");
     inDriver().started = false;
-    return MMSYSERR_NOERROR;
-}
-MMRESULT WINAPI fakeWaveInReset(HWAVEIN) {
-    inDriver().calls.push_back("reset");
-    returnAll(inDriver());
-    return MMSYSERR_NOERROR;
-}
-MMRESULT WINAPI fakeWaveInClose(HWAVEIN) {
-    inDriver().calls.push_back("close");
-    inDriver().open = false;
     return MMSYSERR_NOERROR;
 }
 
@@ -248,21 +226,21 @@ FakeDevices::FakeDevices() : directSound(new FakeDirectSound), capture(new FakeC
     PlatformApi& api = override_.api();
     api.directSoundCreate = fakeDirectSoundCreate;
     api.directSoundCaptureCreate = fakeDirectSoundCaptureCreate;
-    api.waveOutOpen = fakeWaveOutOpen;
-    api.waveOutPrepareHeader = fakeWaveOutPrepare;
-    api.waveOutUnprepareHeader = fakeWaveOutUnprepare;
+    api.waveOutOpen = fakeOpen<outDriver, HWAVEOUT>;
+    api.waveOutPrepareHeader = fakePrepare<outDriver, HWAVEOUT>;
+    api.waveOutUnprepareHeader = fakeUnprepare<outDriver, HWAVEOUT>;
     api.waveOutWrite = fakeWaveOutWrite;
-    api.waveOutReset = fakeWaveOutReset;
-    api.waveOutClose = fakeWaveOutClose;
+    api.waveOutReset = fakeReset<outDriver, HWAVEOUT>;
+    api.waveOutClose = fakeClose<outDriver, HWAVEOUT>;
     api.waveOutGetErrorTextA = fakeErrorText;
-    api.waveInOpen = fakeWaveInOpen;
-    api.waveInPrepareHeader = fakeWaveInPrepare;
-    api.waveInUnprepareHeader = fakeWaveInUnprepare;
+    api.waveInOpen = fakeOpen<inDriver, HWAVEIN>;
+    api.waveInPrepareHeader = fakePrepare<inDriver, HWAVEIN>;
+    api.waveInUnprepareHeader = fakeUnprepare<inDriver, HWAVEIN>;
     api.waveInAddBuffer = fakeWaveInAddBuffer;
     api.waveInStart = fakeWaveInStart;
     api.waveInStop = fakeWaveInStop;
-    api.waveInReset = fakeWaveInReset;
-    api.waveInClose = fakeWaveInClose;
+    api.waveInReset = fakeReset<inDriver, HWAVEIN>;
+    api.waveInClose = fakeClose<inDriver, HWAVEIN>;
     api.waveInGetErrorTextA = fakeErrorText;
 }
 

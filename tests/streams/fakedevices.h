@@ -40,6 +40,8 @@ struct FakeRing {
     DWORD forcedPart1 = 0, forcedPart2 = 0;
     std::vector<std::pair<DWORD, DWORD>> locks;  // (offset, bytes) asked for
     HRESULT lock(DWORD offset, DWORD bytes, void** p1, DWORD* n1, void** p2, DWORD* n2);
+    HRESULT positions(LPDWORD first, LPDWORD second) const;
+    DWORD size() const { return static_cast<DWORD>(bytes.size()); }
 };
 
 class FakeSoundBuffer : public IDirectSoundBuffer {
@@ -57,8 +59,11 @@ public:
     STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
     STDMETHOD_(ULONG, AddRef)() override { return count.addRef(); }
     STDMETHOD_(ULONG, Release)() override { return count.release(this); }
-    STDMETHOD(GetCaps)(LPDSBCAPS caps) override;
-    STDMETHOD(GetCurrentPosition)(LPDWORD play, LPDWORD write) override;
+    STDMETHOD(GetCaps)(LPDSBCAPS caps) override {
+        caps->dwBufferBytes = ring.size();
+        return DS_OK;
+    }
+    STDMETHOD(GetCurrentPosition)(LPDWORD play, LPDWORD write) override { return ring.positions(play, write); }
     STDMETHOD(GetFormat)(LPWAVEFORMATEX, DWORD, LPDWORD) override { return E_NOTIMPL; }
     STDMETHOD(GetVolume)(LPLONG) override { return E_NOTIMPL; }
     STDMETHOD(GetPan)(LPLONG) override { return E_NOTIMPL; }
@@ -154,8 +159,11 @@ public:
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override;
     STDMETHOD_(ULONG, AddRef)() override { return count.addRef(); }
     STDMETHOD_(ULONG, Release)() override { return count.release(this); }
-    STDMETHOD(GetCaps)(LPDSCBCAPS caps) override;
-    STDMETHOD(GetCurrentPosition)(LPDWORD capture, LPDWORD read) override;
+    STDMETHOD(GetCaps)(LPDSCBCAPS caps) override {
+        caps->dwBufferBytes = ring.size();
+        return DS_OK;
+    }
+    STDMETHOD(GetCurrentPosition)(LPDWORD capture, LPDWORD read) override { return ring.positions(capture, read); }
     STDMETHOD(GetFormat)(LPWAVEFORMATEX, DWORD, LPDWORD) override { return E_NOTIMPL; }
     STDMETHOD(GetStatus)(LPDWORD) override { return E_NOTIMPL; }
     STDMETHOD(Initialize)(LPDIRECTSOUNDCAPTURE, LPCDSCBUFFERDESC) override { return E_NOTIMPL; }
