@@ -74,7 +74,9 @@ TEST_F(InputStreamTest, ChunkSizesAndResyncPeriodFromSettings) {
 }
 
 TEST_F(InputStreamTest, WaveInOpenAndClose) {
+    advanceSampleClock(768);
     ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
+    EXPECT_EQ(0, sampleClock()) << "each run's sample times start at 0";
     EXPECT_NE(nullptr, in.resamplers[0]);
     EXPECT_NE(nullptr, in.resamplers[1]);
     EXPECT_EQ(static_cast<UINT>(WAVE_MAPPER), devices.waveIn.deviceId);
