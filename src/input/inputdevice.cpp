@@ -50,9 +50,9 @@ int fitChunkToCaptureBuffer(InputStream& in) {
         return 0;
     }
     snprintf(text, sizeof text,
-             "The chunk size of %d samples is too large for the soundcard's capture buffer.\n"
+             "The processing chunk size of %d samples is too large for the soundcard's capture buffer.\n"
              "Live input uses %d samples per chunk instead.\n\n"
-             "Choose %d samples or fewer in the soundcard settings to keep your own choice.",
+             "Set the DirectSound 'Processing chunk size' in the Settings to %d or fewer to keep your own choice.",
              in.chunkFrames, maxFrames, maxFrames);
     showMessage(nullptr, text, "Harnwick Live", MB_OK | MB_ICONINFORMATION);
     TRACE(TRACE_WARNING, "capture chunk capped from %d to %d frames", in.chunkFrames, maxFrames);

@@ -299,9 +299,9 @@ TEST_F(CaptureReadTest, ChunkTooLargeForTheCaptureBufferIsCapped) {
     openCapture(8192);
     EXPECT_EQ(1365, in.chunkFrames);
     ASSERT_EQ(1u, boxes.calls().size());
-    EXPECT_EQ("The chunk size of 8192 samples is too large for the soundcard's capture buffer.\n"
+    EXPECT_EQ("The processing chunk size of 8192 samples is too large for the soundcard's capture buffer.\n"
               "Live input uses 1365 samples per chunk instead.\n\n"
-              "Choose 1365 samples or fewer in the soundcard settings to keep your own choice.",
+              "Set the DirectSound 'Processing chunk size' in the Settings to 1365 or fewer to keep your own choice.",
               boxes.calls()[0].text);
     EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), boxes.calls()[0].flags);
     // Two chunks behind the driver plus a packet of jitter still reads.
