@@ -10,6 +10,7 @@
 // back by setting WHDR_DONE again. No callback: the flags are the only
 // exchange with the driver.
 #include <cstring>
+#include <new>
 
 #include "engine/outputstream.h"
 #include "platform/platform.h"
@@ -122,6 +123,19 @@ int openDirectSoundDevice(OutputStream& out, HWND owner, int sampleRate, int cha
     return 1;
 }
 
+bool allocated(int16_t* const (&buffers)[kWaveOutHeaderCount]) {
+    for (const int16_t* buffer : buffers)
+        if (!buffer) return false;
+    return true;
+}
+
+void freeWaveOutBuffers(OutputStream& out) {
+    for (int16_t*& buffer : out.waveOutBuffers) {
+        delete[] buffer;
+        buffer = nullptr;
+    }
+}
+
 }  // namespace
 
 int openOutputDevice(OutputStream& out, HWND owner, int sampleRate, int channels) {
@@ -129,7 +143,7 @@ int openOutputDevice(OutputStream& out, HWND owner, int sampleRate, int channels
     return openDirectSoundDevice(out, owner, sampleRate, channels);
 }
 
-int openWaveOutDevice(OutputStream& out, HWND /*owner*/, int sampleRate, int channels) {
+int openWaveOutDevice(OutputStream& out, HWND owner, int sampleRate, int channels) {
     out.fadeGain = 0.0f;
     out.waveOutFormat = pcmFormat(out.upsample ? 2 * sampleRate : sampleRate, channels);
     const UINT deviceId = static_cast<UINT>(readSettingInt("WAVE_OUT_DEVICE") - 1);  // 0 gives WAVE_MAPPER
@@ -139,10 +153,18 @@ int openWaveOutDevice(OutputStream& out, HWND /*owner*/, int sampleRate, int cha
         out.waveOut = nullptr;
         return 0;
     }
+    for (int16_t*& buffer : out.waveOutBuffers) buffer = new (std::nothrow) int16_t[kWaveOutBufferBytes / 2]();
+    if (!allocated(out.waveOutBuffers)) {
+        freeWaveOutBuffers(out);
+        reportPlaybackError(platform().waveOutClose(out.waveOut));
+        out.waveOut = nullptr;
+        showMessage(owner, "There is not enough memory to start the soundcard output.", "Harnwick Live",
+                    MB_OK | MB_ICONERROR);
+        return 0;
+    }
     for (int i = 0; i < kWaveOutHeaderCount; ++i) {
         WAVEHDR& header = out.headers[i];
         memset(&header, 0, sizeof header);
-        out.waveOutBuffers[i] = new int16_t[kWaveOutBufferBytes / sizeof(int16_t)]();
         header.lpData = reinterpret_cast<LPSTR>(out.waveOutBuffers[i]);
         header.dwBufferLength = static_cast<DWORD>(out.chunkFrames * 2 * channels);
         header.dwFlags = WHDR_DONE;
@@ -167,11 +189,9 @@ int closeOutputDevice(OutputStream& out) {
 int closeWaveOutDevice(OutputStream& out) {
     if (!out.waveOut) return 1;
     reportPlaybackError(platform().waveOutReset(out.waveOut));
-    for (int i = 0; i < kWaveOutHeaderCount; ++i) {
-        reportPlaybackError(platform().waveOutUnprepareHeader(out.waveOut, &out.headers[i], sizeof(WAVEHDR)));
-        delete[] out.waveOutBuffers[i];
-        out.waveOutBuffers[i] = nullptr;
-    }
+    for (WAVEHDR& header : out.headers)
+        reportPlaybackError(platform().waveOutUnprepareHeader(out.waveOut, &header, sizeof header));
+    freeWaveOutBuffers(out);
     reportPlaybackError(platform().waveOutClose(out.waveOut));
     out.waveOut = nullptr;
     return 1;
