@@ -41,6 +41,7 @@ PlatformApi realPlatform() {
 
     api.getModuleFileNameA = GetModuleFileNameA;
     api.getSystemTimeAsFileTime = GetSystemTimeAsFileTime;
+    api.waitForSingleObject = WaitForSingleObject;
     return api;
 }
 

@@ -55,6 +55,7 @@ struct PlatformApi {
     // Kernel
     DWORD(WINAPI* getModuleFileNameA)(HMODULE, LPSTR, DWORD);
     void(WINAPI* getSystemTimeAsFileTime)(LPFILETIME);
+    DWORD(WINAPI* waitForSingleObject)(HANDLE, DWORD);
 };
 
 // The table in force. Product code calls through it; only tests write it,

@@ -88,16 +88,20 @@ const PBComponent* PBSetDefaultComponent(const PBComponent* component, int optio
 const PBContext* PBSetDefaultContext(const PBContext* context, int option);
 
 // Ends the connection: waits up to waitMs for log calls in progress, then
-// releases the view, mapping, file, lock and events. Later calls return at once.
+// releases the view, mapping, file, lock and events. Later calls return at
+// once. When calls are still running after waitMs the connection is left
+// open (they still use it); calling PBShutdown again closes it.
 void PBShutdown(DWORD waitMs);
-// Lets a shut-down or disabled client connect afresh at the next log call,
-// for example after the viewer's settings were written.
+// Lets a disabled client, or one whose shutdown has closed the connection,
+// connect afresh at the next log call (after the viewer's settings changed).
 void pbRestart();
 
-// What this process could not log since it started.
+// What this process could not log since it started, and how many log
+// calls are running now.
 struct PBStatistics {
     LONG droppedRecords;
     LONG lockFailures;
+    LONG callsInProgress;
 };
 PBStatistics pbStatistics();
 

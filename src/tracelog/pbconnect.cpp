@@ -390,13 +390,17 @@ bool pbConnected() { return pbClient().state.load() == PB_CONNECTED; }
 void PBShutdown(DWORD waitMs) {
     PBClientState& client = pbClient();
     AcquireSRWLockExclusive(&client.connectLock);
-    int previous = client.state.exchange(PB_SHUTTING_DOWN);
+    client.state.store(PB_SHUTTING_DOWN);
     ReleaseSRWLockExclusive(&client.connectLock);
     DWORD startMs = GetTickCount();
     while (client.callsInProgress.load() > 0 && GetTickCount() - startMs < waitMs) Sleep(1);
+    // A call still running uses the view: unmapping it now could fault that
+    // call, so the connection stays open until a later PBShutdown finds
+    // no call left (at worst it ends with the process).
+    if (client.callsInProgress.load() > 0) return;
     pbReleaseThreadDefaults();
-    if (previous != PB_CONNECTED) return;
     PBConnection& c = client.connection;
+    if (!c.lock) return;
     bool locked = waitAcquired(WaitForSingleObject(c.lock, waitMs));
     HANDLE lock = c.lock;
     c.lock = nullptr;
@@ -409,11 +413,12 @@ void pbRestart() {
     PBClientState& client = pbClient();
     AcquireSRWLockExclusive(&client.connectLock);
     int state = client.state.load();
-    if (state == PB_SHUTTING_DOWN || state == PB_DISABLED) client.state.store(PB_NOT_CONNECTED);
+    bool closed = client.connection.lock == nullptr;
+    if ((state == PB_SHUTTING_DOWN && closed) || state == PB_DISABLED) client.state.store(PB_NOT_CONNECTED);
     ReleaseSRWLockExclusive(&client.connectLock);
 }
 
 PBStatistics pbStatistics() {
     PBClientState& client = pbClient();
-    return {client.droppedRecords.load(), client.lockFailures.load()};
+    return {client.droppedRecords.load(), client.lockFailures.load(), LONG(client.callsInProgress.load())};
 }

@@ -172,7 +172,7 @@ int16_t pbLocalMinutes(uint64_t utc) {
 
 bool pbLock() {
     PBClientState& client = pbClient();
-    DWORD result = WaitForSingleObject(client.connection.lock, INFINITE);
+    DWORD result = platform().waitForSingleObject(client.connection.lock, INFINITE);
     if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
         client.savedFilter.store(SetUnhandledExceptionFilter(faultFilter));
         return true;

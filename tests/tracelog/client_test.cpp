@@ -2,6 +2,7 @@
 // the registry: connecting, sizing, header repair, writing, dropping,
 // signals and time stamps.
 #include <string>
+#include <thread>
 
 #include "pbtestenv.h"
 #include "platform/platform.h"
@@ -382,4 +383,78 @@ TEST_F(TraceLogTest, ShutdownReleasesEverythingAndLaterCallsReturn) {
     EXPECT_FALSE(pbConnected());
     BufferFile buffer(bufferPath());
     EXPECT_EQ(buffer.records().size(), 1u);
+}
+
+namespace {
+
+DWORD WINAPI failingWait(HANDLE, DWORD) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+}
+
+LONG WINAPI programFilter(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_SEARCH; }
+
+}  // namespace
+
+TEST_F(TraceLogTest, AFailedLockWaitIsCountedWithItsTimeAndError) {
+    withViewer();
+    logText("connect");
+    SignalProbe newMessages(L"PB_EVT_NEW_MSGS");
+    newMessages.fired();
+    LONG failuresBefore = pbStatistics().lockFailures;
+    BufferFile buffer(bufferPath());
+    {
+        PlatformOverride wait;
+        wait.api().waitForSingleObject = failingWait;
+        logText("lost 1");
+        EXPECT_TRUE(newMessages.fired());
+        EXPECT_EQ(buffer.field(PB_LOCK_FAILURES), 1u);
+        EXPECT_NE(pbRead64(buffer.bytes() + PB_FIRST_LOCK_FAILURE_TIME), 0u);
+        EXPECT_EQ(pbRead64(buffer.bytes() + PB_LATEST_LOCK_FAILURE_TIME), 0u);
+        int32_t firstMinutes = int32_t(buffer.field(PB_LOCK_FAILURE_MINUTES));
+        logText("lost 2");
+        EXPECT_EQ(buffer.field(PB_LOCK_FAILURES), 2u);
+        EXPECT_NE(pbRead64(buffer.bytes() + PB_LATEST_LOCK_FAILURE_TIME), 0u);
+        EXPECT_EQ(int32_t(buffer.field(PB_LOCK_FAILURE_MINUTES)), 5 * firstMinutes);
+        EXPECT_EQ(buffer.field(PB_LOCK_FAILURE_ERROR), DWORD(ERROR_INVALID_HANDLE));
+    }
+    EXPECT_EQ(pbStatistics().lockFailures, failuresBefore + 2);
+    EXPECT_TRUE(buffer.valid());
+    logText("heard again");
+    auto records = buffer.records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].message, L"heard again");
+}
+
+TEST_F(TraceLogTest, TheProgramsFaultFilterIsBackAfterEveryCall) {
+    withViewer();
+    LPTOP_LEVEL_EXCEPTION_FILTER before = SetUnhandledExceptionFilter(programFilter);
+    logText("one");
+    PBComponent component;
+    PBSetComponent(&component, "Name", "Key", TRUE, 0);
+    logText("two");
+    EXPECT_EQ(SetUnhandledExceptionFilter(before), programFilter);
+}
+
+TEST_F(TraceLogTest, ShutdownLeavesTheConnectionToACallStillRunning) {
+    withViewer();
+    logText("connect");
+    // Another process holds the buffer lock, so a log call has to wait.
+    HANDLE foreign = OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\PB_MTX");
+    ASSERT_NE(foreign, nullptr);
+    ASSERT_EQ(WaitForSingleObject(foreign, 1000), WAIT_OBJECT_0);
+    std::thread waiting([] { logText("waited for the lock"); });
+    while (pbStatistics().callsInProgress == 0) Sleep(1);
+    Sleep(200);  // from counting itself to waiting for the lock
+    PBShutdown(50);
+    logText("after shutdown");  // returns at once
+    ReleaseMutex(foreign);
+    waiting.join();
+    PBShutdown(1000);  // now nothing runs: closes
+    CloseHandle(foreign);
+    EXPECT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\PB_MTX"), nullptr);
+    BufferFile buffer(bufferPath());
+    auto records = buffer.records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].message, L"waited for the lock");
 }
