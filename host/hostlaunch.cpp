@@ -1,0 +1,110 @@
+#include "hostlaunch.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+
+#include "harnwickamp.h"
+#include "platform/platform.h"
+#include "registration.h"
+#include "tracelog/trace.h"
+
+const char kLiveDllName[] = "HarnwickLive.dll";
+const char kPluginDllName[] = "HarnwickAmp.dll";
+
+namespace {
+
+const char kCaption[] = "Harnwick Live";
+
+// The entry of HarnwickLive.dll: one 32-bit argument (unused), returns 1.
+typedef LONG(WINAPI* MainEntryPointFn)(LONG);
+
+void tellUser(const char* text) { showMessage(nullptr, text, kCaption, MB_OK | MB_ICONERROR); }
+
+bool fileExists(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The 32-bit build may export the stdcall name decorated.
+MainEntryPointFn findEntry(HMODULE dll) {
+    const char* names[] = {"MainEntryPoint", "_MainEntryPoint@4", "MainEntryPoint@4"};
+    for (const char* name : names) {
+        FARPROC proc = GetProcAddress(dll, name);
+        if (proc) return reinterpret_cast<MainEntryPointFn>(reinterpret_cast<void*>(proc));
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string programFolder() {
+    char path[MAX_PATH + 1] = {};
+    DWORD n = platform().getModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, n < MAX_PATH ? n : MAX_PATH);
+    size_t slash = folder.find_last_of('\\');
+    return slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
+}
+
+bool ensurePluginRegistered(const std::string& folder) {
+    if (isClassRegistered(CLSID_HarnwickAmp)) return true;
+    std::string plugin = folder + "\\" + kPluginDllName;
+    char text[MAX_PATH + 256];
+    if (!fileExists(plugin)) {
+        snprintf(text, sizeof text,
+                 "The Harnwick amplifier plug-in is not installed, and %s was not found beside Harnwick Live in\n%s\n"
+                 "Please reinstall Harnwick Live.",
+                 kPluginDllName, folder.c_str());
+        tellUser(text);
+        return false;
+    }
+    HRESULT hr = callServerRegistration(plugin.c_str(), true);
+    TRACE(TRACE_INFO, "Registering %s: HRESULT = 0x%08x", plugin.c_str(), unsigned(hr));
+    if (FAILED(hr) || !isClassRegistered(CLSID_HarnwickAmp)) {
+        snprintf(text, sizeof text,
+                 "The Harnwick amplifier plug-in\n%s\ncould not be registered (error 0x%08X).\n"
+                 "Please start Harnwick Live once with administrator rights.",
+                 plugin.c_str(), unsigned(hr));
+        tellUser(text);
+        return false;
+    }
+    return true;
+}
+
+bool runLiveEntry(const std::string& folder) {
+    std::string path = folder + "\\" + kLiveDllName;
+    char text[MAX_PATH + 256];
+    HMODULE dll = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!dll) {
+        snprintf(text, sizeof text, "Harnwick Live could not load\n%s\n(error %lu). Please reinstall Harnwick Live.",
+                 path.c_str(), GetLastError());
+        tellUser(text);
+        return false;
+    }
+    MainEntryPointFn entry = findEntry(dll);
+    if (!entry) {
+        snprintf(text, sizeof text, "%s\nhas no entry MainEntryPoint. Please reinstall Harnwick Live.", path.c_str());
+        tellUser(text);
+        FreeLibrary(dll);
+        return false;
+    }
+    LONG result = entry(0);
+    TRACE(TRACE_INFO, "MainEntryPoint returned %ld", long(result));
+    FreeLibrary(dll);
+    return true;
+}
+
+int hostMain() {
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(hr)) {
+        char text[128];
+        snprintf(text, sizeof text, "Harnwick Live could not start COM (error 0x%08X).", unsigned(hr));
+        tellUser(text);
+        return 1;
+    }
+    std::string folder = programFolder();
+    bool ran = ensurePluginRegistered(folder) && runLiveEntry(folder);
+    CoUninitialize();
+    return ran ? 0 : 1;
+}

@@ -1,0 +1,27 @@
+// The host program's steps, kept apart from WinMain so tests can run each:
+// register the plug-in that lies beside the program when its class is not
+// registered yet, then load HarnwickLive.dll beside it and run its entry.
+// Every failure the user must know about is shown in a "Harnwick Live" box.
+#pragma once
+
+#include <string>
+
+// File names expected in the program's folder.
+extern const char kLiveDllName[];    // "HarnwickLive.dll"
+extern const char kPluginDllName[];  // "HarnwickAmp.dll"
+
+// The running program's folder, without a trailing backslash.
+std::string programFolder();
+
+// Registers <folder>\HarnwickAmp.dll when the plug-in's class has no
+// in-process server entry. True when the class is registered afterwards
+// (an existing registration is left as it is).
+bool ensurePluginRegistered(const std::string& folder);
+
+// Loads <folder>\HarnwickLive.dll and calls MainEntryPoint(0). False when
+// the DLL or its entry cannot be found.
+bool runLiveEntry(const std::string& folder);
+
+// The whole program: COM as a single-threaded apartment around the two steps
+// above. Returns the process exit code (0 when the entry ran).
+int hostMain();
