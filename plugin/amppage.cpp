@@ -5,6 +5,7 @@
 // playing (the live host applies only when its dialog closes); the page also
 // keeps the usual contract: it is dirty after an edit until Apply, which
 // writes every value to the plug-in again.
+#include <windows.h>
 #include <commctrl.h>
 #include <olectl.h>
 
@@ -41,7 +42,7 @@ WCHAR* copyTaskString(const WCHAR* text) {
     return copy;
 }
 
-class AmpPage : public IPropertyPage {
+class AmpPage final : public IPropertyPage {
 public:
     AmpPage() { ampObjectCreated(); }
     ~AmpPage() {

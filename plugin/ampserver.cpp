@@ -24,7 +24,7 @@ const ServerClass kClasses[] = {
     {&CLSID_HarnwickAmpPage, "Harnwick Amp page", createAmpPage},
 };
 
-class AmpClassFactory : public IClassFactory {
+class AmpClassFactory final : public IClassFactory {
 public:
     explicit AmpClassFactory(const ServerClass& cls) : class_(cls) { ampObjectCreated(); }
     ~AmpClassFactory() { ampObjectDestroyed(); }
