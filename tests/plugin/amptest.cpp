@@ -1,0 +1,73 @@
+#include "amptest.h"
+
+#include "registration.h"
+
+void AmpComTest::SetUp() {
+    HarnwickTest::SetUp();
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    // A test that died inside a class swap may have left a faulty plug-in registered.
+    ASSERT_EQ(S_OK, callServerRegistration(pluginPath(kAmpPlugin).c_str(), true));
+}
+
+void AmpComTest::TearDown() {
+    CoUninitialize();
+    HarnwickTest::TearDown();
+}
+
+IBaseFilter* AmpComTest::createAmp() {
+    IBaseFilter* filter = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_HarnwickAmp, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                  reinterpret_cast<void**>(&filter));
+    EXPECT_EQ(S_OK, hr);
+    return SUCCEEDED(hr) ? filter : nullptr;
+}
+
+std::vector<PIN_DIRECTION> pinDirections(IBaseFilter* filter) {
+    std::vector<PIN_DIRECTION> directions;
+    IEnumPins* pins = nullptr;
+    if (FAILED(filter->EnumPins(&pins))) return directions;
+    IPin* pin = nullptr;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION d;
+        if (SUCCEEDED(pin->QueryDirection(&d))) directions.push_back(d);
+        pin->Release();
+    }
+    pins->Release();
+    return directions;
+}
+
+std::vector<float> parametersOf(IUnknown* amp) {
+    std::vector<float> values;
+    IHarnwickAmpDirect* direct = nullptr;
+    if (FAILED(amp->QueryInterface(IID_IHarnwickAmpDirect, reinterpret_cast<void**>(&direct)))) return values;
+    int count = 0;
+    direct->getParameterCount(&count);
+    for (int i = 0; i < count; ++i) {
+        float v = 0;
+        direct->getParameter(i, &v);
+        values.push_back(v);
+    }
+    direct->Release();
+    return values;
+}
+
+ULONGLONG persistedSize(IUnknown* amp) {
+    IPersistStream* persist = nullptr;
+    if (FAILED(amp->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&persist)))) return 0;
+    ULARGE_INTEGER size = {};
+    persist->GetSizeMax(&size);
+    persist->Release();
+    return size.QuadPart;
+}
+
+std::vector<unsigned char> streamBytes(IStream* stream) {
+    HGLOBAL memory = nullptr;
+    std::vector<unsigned char> bytes;
+    if (FAILED(GetHGlobalFromStream(stream, &memory))) return bytes;
+    STATSTG stat = {};
+    stream->Stat(&stat, STATFLAG_NONAME);
+    auto* p = static_cast<unsigned char*>(GlobalLock(memory));
+    bytes.assign(p, p + stat.cbSize.QuadPart);
+    GlobalUnlock(memory);
+    return bytes;
+}

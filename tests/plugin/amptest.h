@@ -1,0 +1,38 @@
+// Shared by the plug-in's COM tests: a fixture with COM (single-threaded
+// apartment) and the real plug-in registered, and small helpers.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+#include <ocidl.h>
+#include <strmif.h>
+
+#include <vector>
+
+#include "harnwickamp.h"
+#include "pluginswap.h"
+#include "support/testenv.h"
+
+class AmpComTest : public HarnwickTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A new plug-in object from whatever DLL serves the class now; null on failure.
+    IBaseFilter* createAmp();
+};
+
+// The directions of a filter's pins in enumeration order.
+std::vector<PIN_DIRECTION> pinDirections(IBaseFilter* filter);
+// The plug-in's parameters through its direct interface.
+std::vector<float> parametersOf(IUnknown* amp);
+// The persisted size the object reports (0 when it has no IPersistStream).
+ULONGLONG persistedSize(IUnknown* amp);
+// The whole contents of a memory stream.
+std::vector<unsigned char> streamBytes(IStream* stream);
+
+template <class T>
+void releaseAndNull(T*& p) {
+    if (p) p->Release();
+    p = nullptr;
+}
