@@ -39,14 +39,6 @@ MainEntryPointFn findEntry(HMODULE dll) {
 
 }  // namespace
 
-std::string programFolder() {
-    char path[MAX_PATH + 1] = {};
-    DWORD n = platform().getModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, n < MAX_PATH ? n : MAX_PATH);
-    size_t slash = folder.find_last_of('\\');
-    return slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
-}
-
 bool ensurePluginRegistered(const std::string& folder) {
     if (isClassRegistered(CLSID_HarnwickAmp)) return true;
     std::string plugin = folder + "\\" + kPluginDllName;
@@ -103,7 +95,7 @@ int hostMain() {
         tellUser(text);
         return 1;
     }
-    std::string folder = programFolder();
+    std::string folder = moduleFolder(nullptr);
     bool ran = ensurePluginRegistered(folder) && runLiveEntry(folder);
     CoUninitialize();
     return ran ? 0 : 1;

@@ -10,9 +10,6 @@
 extern const char kLiveDllName[];    // "HarnwickLive.dll"
 extern const char kPluginDllName[];  // "HarnwickAmp.dll"
 
-// The running program's folder, without a trailing backslash.
-std::string programFolder();
-
 // Registers <folder>\HarnwickAmp.dll when the plug-in's class has no
 // in-process server entry. True when the class is registered afterwards
 // (an existing registration is left as it is).

@@ -23,6 +23,14 @@ std::string registeredServerPath(REFCLSID clsid) {
     return std::string(path);
 }
 
+std::string moduleFolder(HMODULE module) {
+    char path[MAX_PATH + 1] = {};
+    DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
+    std::string folder(path, n < MAX_PATH ? n : MAX_PATH);
+    size_t slash = folder.find_last_of('\\');
+    return slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
+}
+
 bool isClassRegistered(REFCLSID clsid) { return !registeredServerPath(clsid).empty(); }
 
 HRESULT callServerRegistration(const char* dllPath, bool registerServer) {

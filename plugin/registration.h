@@ -12,6 +12,9 @@
 std::string registeredServerPath(REFCLSID clsid);
 bool isClassRegistered(REFCLSID clsid);
 
+// The folder of a loaded module (null: the program), without a trailing backslash.
+std::string moduleFolder(HMODULE module);
+
 // Loads the DLL, calls its DllRegisterServer (or DllUnregisterServer) and
 // unloads it again. A DLL that cannot be loaded gives its load error; one
 // without the export gives HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND).

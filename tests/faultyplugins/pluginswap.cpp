@@ -11,16 +11,8 @@ const char kNoPagesPlugin[] = "HarnwickAmpNoPages.dll";
 const char kNoDirectPlugin[] = "HarnwickAmpNoDirect.dll";
 const char kOtherSizePlugin[] = "HarnwickAmpOtherSize.dll";
 
-std::string programFolder() {
-    char path[MAX_PATH + 1] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path);
-    size_t slash = folder.find_last_of('\\');
-    return slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
-}
-
 std::string pluginPath(const std::string& dll) {
-    return dll.find('\\') == std::string::npos ? programFolder() + "\\" + dll : dll;
+    return dll.find('\\') == std::string::npos ? moduleFolder(nullptr) + "\\" + dll : dll;
 }
 
 PluginClassSwap::PluginClassSwap(const std::string& dll) : previous_(registeredServerPath(CLSID_HarnwickAmp)) {

@@ -20,9 +20,7 @@ extern const char kNoPagesPlugin[];    // no ISpecifyPropertyPages
 extern const char kNoDirectPlugin[];   // no IHarnwickAmpDirect
 extern const char kOtherSizePlugin[];  // persisted size 96 instead of 64
 
-// The running program's folder, without a trailing backslash.
-std::string programFolder();
-// A name without a backslash is taken from programFolder().
+// A name without a backslash is taken from the running program's folder.
 std::string pluginPath(const std::string& dll);
 
 class PluginClassSwap {
