@@ -40,21 +40,22 @@ public:
     DWORD lastFlags = 0;
 };
 
+struct ChildSearch {
+    const char* className;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collectChild(HWND hwnd, LPARAM lp) {
+    auto* s = reinterpret_cast<ChildSearch*>(lp);
+    char name[64] = {};
+    GetClassNameA(hwnd, name, sizeof name);
+    if (lstrcmpiA(name, s->className) == 0) s->found.push_back(hwnd);
+    return TRUE;
+}
+
 std::vector<HWND> childrenOfClass(HWND parent, const char* className) {
-    struct Search {
-        const char* name;
-        std::vector<HWND> found;
-    } search = {className, {}};
-    EnumChildWindows(
-        parent,
-        [](HWND hwnd, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lp);
-            char name[64] = {};
-            GetClassNameA(hwnd, name, sizeof name);
-            if (lstrcmpiA(name, s->name) == 0) s->found.push_back(hwnd);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    ChildSearch search = {className, {}};
+    EnumChildWindows(parent, collectChild, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

@@ -23,6 +23,19 @@ std::string readText(const std::string& path) {
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+struct WindowSearch {
+    DWORD pid;
+    HWND box;
+};
+
+BOOL CALLBACK findProcessWindow(HWND hwnd, LPARAM lp) {
+    auto* f = reinterpret_cast<WindowSearch*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == f->pid && IsWindowVisible(hwnd)) f->box = hwnd;
+    return f->box == nullptr;
+}
+
 // Runs <folder>\HarnwickLive.exe; answers a message box it shows with OK
 // after reading its text. Returns the exit code, or -1 when it hung.
 struct ProgramRun {
@@ -41,19 +54,8 @@ ProgramRun runProgram(const std::string& folder) {
         return run;
     for (int waited = 0; waited < 30000; waited += 50) {
         if (WaitForSingleObject(pi.hProcess, 50) == WAIT_OBJECT_0) break;
-        struct Find {
-            DWORD pid;
-            HWND box;
-        } find = {pi.dwProcessId, nullptr};
-        EnumWindows(
-            [](HWND hwnd, LPARAM lp) -> BOOL {
-                auto* f = reinterpret_cast<Find*>(lp);
-                DWORD pid = 0;
-                GetWindowThreadProcessId(hwnd, &pid);
-                if (pid == f->pid && IsWindowVisible(hwnd)) f->box = hwnd;
-                return f->box == nullptr;
-            },
-            reinterpret_cast<LPARAM>(&find));
+        WindowSearch find = {pi.dwProcessId, nullptr};
+        EnumWindows(findProcessWindow, reinterpret_cast<LPARAM>(&find));
         if (find.box && run.boxCaption.empty()) {
             char text[512] = {};
             GetWindowTextA(find.box, text, sizeof text);
