@@ -48,6 +48,39 @@ HINSTANCE ampModuleInstance();
 void ampObjectCreated();
 void ampObjectDestroyed();
 
+// IUnknown for the DLL's plain COM objects (page, class factory): one
+// interface besides IUnknown, created with one reference, counted in the
+// module while alive.
+template <class Itf>
+class AmpComObject : public Itf {
+public:
+    explicit AmpComObject(REFIID iid) : iid_(iid) { ampObjectCreated(); }
+    virtual ~AmpComObject() { ampObjectDestroyed(); }
+    AmpComObject(const AmpComObject&) = delete;
+    AmpComObject& operator=(const AmpComObject&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (iid == IID_IUnknown || iid == iid_) {
+            *out = static_cast<Itf*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        LONG n = InterlockedDecrement(&refs_);
+        if (n == 0) delete this;
+        return ULONG(n);
+    }
+
+private:
+    const IID& iid_;
+    LONG refs_ = 1;
+};
+
 // Creators used by the class factory; each returns the object with one
 // reference, or null when out of memory.
 IUnknown* createAmpFilter();

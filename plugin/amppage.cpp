@@ -42,32 +42,13 @@ WCHAR* copyTaskString(const WCHAR* text) {
     return copy;
 }
 
-class AmpPage final : public IPropertyPage {
+class AmpPage final : public AmpComObject<IPropertyPage> {
 public:
-    AmpPage() { ampObjectCreated(); }
-    ~AmpPage() {
+    AmpPage() : AmpComObject(IID_IPropertyPage) {}
+    ~AmpPage() override {
         destroyWindow();
         releaseObjects();
         setSite(nullptr);
-        ampObjectDestroyed();
-    }
-
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IPropertyPage) {
-            *out = static_cast<IPropertyPage*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG n = InterlockedDecrement(&refs_);
-        if (n == 0) delete this;
-        return n;
     }
 
     // IPropertyPage
@@ -119,7 +100,6 @@ private:
         site_ = site;
     }
 
-    LONG refs_ = 1;
     IPropertyPageSite* site_ = nullptr;
     IHarnwickAmpDirect* amp_ = nullptr;
     HWND window_ = nullptr;

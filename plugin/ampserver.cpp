@@ -24,27 +24,9 @@ const ServerClass kClasses[] = {
     {&CLSID_HarnwickAmpPage, "Harnwick Amp page", createAmpPage},
 };
 
-class AmpClassFactory final : public IClassFactory {
+class AmpClassFactory final : public AmpComObject<IClassFactory> {
 public:
-    explicit AmpClassFactory(const ServerClass& cls) : class_(cls) { ampObjectCreated(); }
-    ~AmpClassFactory() { ampObjectDestroyed(); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG n = InterlockedDecrement(&refs_);
-        if (n == 0) delete this;
-        return n;
-    }
+    explicit AmpClassFactory(const ServerClass& cls) : AmpComObject(IID_IClassFactory), class_(cls) {}
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
@@ -65,7 +47,6 @@ public:
 
 private:
     const ServerClass& class_;
-    LONG refs_ = 1;
 };
 
 HRESULT registryResult(LONG err) { return err == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(err); }
