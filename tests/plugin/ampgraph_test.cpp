@@ -3,6 +3,7 @@
 // records what arrives and on which thread.
 #include <control.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 
@@ -52,6 +53,7 @@ public:
         workerThread = GetCurrentThreadId();
         float* data = nullptr;
         sample->GetPointer(reinterpret_cast<BYTE**>(&data));
+        if (filled < kChunks) buffers[filled++] = data;
         for (int i = 0; i < kChunkFrames * channels_; ++i) data[i] = signalAt(chunk_ * kChunkFrames * channels_ + i);
         sample->SetActualDataLength(kChunkFrames * channels_ * 4);
         REFERENCE_TIME start = chunk_ * kChunkFrames, stop = start + kChunkFrames;
@@ -61,6 +63,8 @@ public:
     }
 
     std::atomic<DWORD> workerThread{0};
+    float* buffers[kChunks] = {};  // the sample buffers it filled
+    int filled = 0;
 
 private:
     int channels_;
@@ -86,6 +90,14 @@ public:
     }
     HRESULT receive(IMediaSample* sample) override;
     HRESULT STDMETHODCALLTYPE EndOfStream() override;
+    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override {
+        segmentStart = start;
+        segmentRate = rate;
+        return BaseInputPin::NewSegment(start, stop, rate);
+    }
+
+    REFERENCE_TIME segmentStart = -1;
+    double segmentRate = 0;
 
 private:
     RecordingSink* sink_;
@@ -99,12 +111,14 @@ public:
     }
     ~RecordingSink() override { DeleteCriticalSection(&lock_); }
     int pinCount() override { return 1; }
+    RecordingPin& input() { return pin_; }
     BasePin* pin(int index) override { return index == 0 ? &pin_ : nullptr; }
 
     std::vector<float> samples;
     std::atomic<DWORD> receiveThread{0};
     std::atomic<bool> threadsDiffered{false};
     std::atomic<int> endsOfStream{0};
+    std::atomic<float*> lastBuffer{nullptr};
 
 private:
     CRITICAL_SECTION lock_;
@@ -120,6 +134,7 @@ HRESULT RecordingPin::receive(IMediaSample* sample) {
     if (previous && previous != me) sink_->threadsDiffered = true;
     float* data = nullptr;
     sample->GetPointer(reinterpret_cast<BYTE**>(&data));
+    sink_->lastBuffer = data;
     sink_->samples.insert(sink_->samples.end(), data, data + sample->GetActualDataLength() / 4);
     return S_OK;
 }
@@ -137,6 +152,17 @@ IPin* pinAt(IBaseFilter* filter, int index) {
     pins->Next(1, &pin, nullptr);
     pins->Release();
     return pin;
+}
+
+// What the amplifier at its defaults makes of the source's signal, chunk by chunk.
+std::vector<float> processedSignal(int channels) {
+    std::vector<float> expected(size_t(kChunks) * kChunkFrames * channels);
+    for (size_t i = 0; i < expected.size(); ++i) expected[i] = signalAt(int(i));
+    AmpDsp reference;
+    reference.setSampleRate(kRate);
+    for (int c = 0; c < kChunks; ++c)
+        reference.process(expected.data() + size_t(c) * kChunkFrames * channels, kChunkFrames, channels);
+    return expected;
 }
 
 class AmpGraphTest : public AmpComTest {
@@ -219,15 +245,42 @@ TEST_F(AmpGraphTest, ProcessesEachSampleAndDeliversItOnTheReceivingThread) {
         EXPECT_EQ(source_->stream->workerThread.load(), sink_->receiveThread.load());
         EXPECT_FALSE(sink_->threadsDiffered);
 
-        std::vector<float> expected(size_t(kChunks) * kChunkFrames * channels);
-        for (size_t i = 0; i < expected.size(); ++i) expected[i] = signalAt(int(i));
-        AmpDsp reference;
-        reference.setSampleRate(kRate);
-        for (int c = 0; c < kChunks; ++c)
-            reference.process(expected.data() + size_t(c) * kChunkFrames * channels, kChunkFrames, channels);
+        std::vector<float> expected = processedSignal(channels);
         ASSERT_EQ(expected.size(), sink_->samples.size());
         EXPECT_EQ(expected, sink_->samples);
+        // In place: the sink got the source's own sample.
+        const auto& filled = source_->stream->buffers;
+        EXPECT_NE(filled + kChunks, std::find(filled, filled + kChunks, sink_->lastBuffer.load()));
     }
+}
+
+TEST_F(AmpGraphTest, ProcessesACopyWhenTheUpstreamSamplesAreReadOnly) {
+    IPin* sourcePin = addSource(2);
+    AM_MEDIA_TYPE mt = audioType(2);
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(sourcePin, ampIn_, &mt));
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(ampOut_, sinkPin(), &mt));
+    freeMediaType(mt);
+    sourcePin->Release();
+    // The source's allocator, declared read-only this time.
+    IMemInputPin* transport = nullptr;
+    ASSERT_EQ(S_OK, ampIn_->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&transport)));
+    IMemAllocator* allocator = nullptr;
+    ASSERT_EQ(S_OK, transport->GetAllocator(&allocator));
+    ASSERT_EQ(S_OK, transport->NotifyAllocator(allocator, TRUE));
+    allocator->Release();
+    transport->Release();
+
+    IMediaControl* control = nullptr;
+    ASSERT_EQ(S_OK, graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control)));
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
+    for (int waited = 0; waited < 5000 && sink_->endsOfStream == 0; waited += 10) Sleep(10);
+    EXPECT_EQ(S_OK, control->Stop());
+    control->Release();
+
+    EXPECT_EQ(processedSignal(2), sink_->samples);
+    EXPECT_EQ(source_->stream->workerThread.load(), sink_->receiveThread.load());
+    const auto& filled = source_->stream->buffers;
+    EXPECT_EQ(filled + kChunks, std::find(filled, filled + kChunks, sink_->lastBuffer.load()));
 }
 
 TEST_F(AmpGraphTest, AcceptsOnlyFloatAudioOfOneOrTwoChannelsAndConnectsOutputAfterInput) {
@@ -262,4 +315,21 @@ TEST_F(AmpGraphTest, AcceptsOnlyFloatAudioOfOneOrTwoChannelsAndConnectsOutputAft
 
     for (AM_MEDIA_TYPE* mt : {&pcm, &three, &stereo, &mono}) freeMediaType(*mt);
     sourcePin->Release();
+}
+
+TEST_F(AmpGraphTest, PassesFlushesAndNewSegmentsDownstream) {
+    IPin* sourcePin = addSource(2);
+    AM_MEDIA_TYPE mt = audioType(2);
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(sourcePin, ampIn_, &mt));
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(ampOut_, sinkPin(), &mt));
+    freeMediaType(mt);
+    sourcePin->Release();
+
+    EXPECT_EQ(S_OK, ampIn_->BeginFlush());
+    EXPECT_TRUE(sink_->input().isFlushing());
+    EXPECT_EQ(S_OK, ampIn_->EndFlush());
+    EXPECT_FALSE(sink_->input().isFlushing());
+    EXPECT_EQ(S_OK, ampIn_->NewSegment(1234, 5678, 1.0));
+    EXPECT_EQ(1234, sink_->input().segmentStart);
+    EXPECT_EQ(1.0, sink_->input().segmentRate);
 }
