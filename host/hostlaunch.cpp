@@ -40,7 +40,10 @@ MainEntryPointFn findEntry(HMODULE dll) {
 }  // namespace
 
 bool ensurePluginRegistered(const std::string& folder) {
-    if (isClassRegistered(CLSID_HarnwickAmp)) return true;
+    // A registration whose DLL is gone (a moved or deleted installation)
+    // counts as none: the plug-in beside the program takes its place.
+    std::string registered = registeredServerPath(CLSID_HarnwickAmp);
+    if (!registered.empty() && fileExists(registered)) return true;
     std::string plugin = folder + "\\" + kPluginDllName;
     char text[MAX_PATH + 256];
     if (!fileExists(plugin)) {

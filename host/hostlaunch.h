@@ -11,8 +11,8 @@ extern const char kLiveDllName[];    // "HarnwickLive.dll"
 extern const char kPluginDllName[];  // "HarnwickAmp.dll"
 
 // Registers <folder>\HarnwickAmp.dll when the plug-in's class has no
-// in-process server entry. True when the class is registered afterwards
-// (an existing registration is left as it is).
+// in-process server entry, or one whose DLL no longer exists. True when the
+// class is registered afterwards (a working registration is left as it is).
 bool ensurePluginRegistered(const std::string& folder);
 
 // Loads <folder>\HarnwickLive.dll and calls MainEntryPoint(0). False when

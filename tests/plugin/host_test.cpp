@@ -76,7 +76,7 @@ ProgramRun runProgram(const std::string& folder) {
 
 using HostTest = AmpComTest;
 
-TEST_F(HostTest, RegistersThePluginBesideTheProgramOnlyWhenItsClassIsMissing) {
+TEST_F(HostTest, RegistersThePluginBesideTheProgramOnlyWhenItsClassIsMissingOrStale) {
     MessageBoxRecorder boxes;
     {
         PluginClassSwap none("");
@@ -88,6 +88,20 @@ TEST_F(HostTest, RegistersThePluginBesideTheProgramOnlyWhenItsClassIsMissing) {
         PluginClassSwap other(kNoPagesPlugin);
         EXPECT_TRUE(ensurePluginRegistered(moduleFolder(nullptr)));
         EXPECT_EQ(pluginPath(kNoPagesPlugin), registeredServerPath(CLSID_HarnwickAmp));
+    }
+    {
+        // A registration left behind by an installation that is gone.
+        PluginClassSwap none("");
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT,
+                                                 "CLSID\\{8C5FA956-AA2A-4623-8BDC-E495166C892E}\\InprocServer32", 0,
+                                                 nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
+        const char stale[] = "C:\\nowhere\\HarnwickAmp.dll";
+        RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(stale), sizeof stale);
+        RegCloseKey(key);
+        ASSERT_EQ(stale, registeredServerPath(CLSID_HarnwickAmp));
+        EXPECT_TRUE(ensurePluginRegistered(moduleFolder(nullptr)));
+        EXPECT_EQ(pluginPath(kAmpPlugin), registeredServerPath(CLSID_HarnwickAmp));
     }
     EXPECT_TRUE(boxes.calls().empty());
 }
