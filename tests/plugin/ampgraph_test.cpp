@@ -202,6 +202,26 @@ protected:
         return pinAt(source_, 0);
     }
     IPin* sinkPin() { return sink_->pin(0); }
+    // A source of the given channel count connected through the amplifier to the sink.
+    void connectSource(int channels) {
+        IPin* sourcePin = addSource(channels);
+        AM_MEDIA_TYPE mt = audioType(channels);
+        HRESULT first = graph_->ConnectDirect(sourcePin, ampIn_, &mt);
+        HRESULT second = graph_->ConnectDirect(ampOut_, sinkPin(), &mt);
+        freeMediaType(mt);
+        sourcePin->Release();
+        ASSERT_EQ(S_OK, first);
+        ASSERT_EQ(S_OK, second);
+    }
+    // Runs the graph until the sink has seen the end of the stream, then stops it.
+    void runToEndOfStream() {
+        IMediaControl* control = nullptr;
+        ASSERT_EQ(S_OK, graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control)));
+        EXPECT_TRUE(SUCCEEDED(control->Run()));
+        for (int waited = 0; waited < 5000 && sink_->endsOfStream == 0; waited += 10) Sleep(10);
+        EXPECT_EQ(S_OK, control->Stop());
+        control->Release();
+    }
 
     IGraphBuilder* graph_ = nullptr;
     IBaseFilter* amp_ = nullptr;
@@ -227,19 +247,8 @@ TEST_F(AmpGraphTest, ProcessesEachSampleAndDeliversItOnTheReceivingThread) {
             sink_->receiveThread = 0;
             sink_->threadsDiffered = false;
         }
-        IPin* sourcePin = addSource(channels);
-        AM_MEDIA_TYPE mt = audioType(channels);
-        ASSERT_EQ(S_OK, graph_->ConnectDirect(sourcePin, ampIn_, &mt));
-        ASSERT_EQ(S_OK, graph_->ConnectDirect(ampOut_, sinkPin(), &mt));
-        freeMediaType(mt);
-        sourcePin->Release();
-
-        IMediaControl* control = nullptr;
-        ASSERT_EQ(S_OK, graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control)));
-        ASSERT_TRUE(SUCCEEDED(control->Run()));
-        for (int waited = 0; waited < 5000 && sink_->endsOfStream == 0; waited += 10) Sleep(10);
-        EXPECT_EQ(S_OK, control->Stop());
-        control->Release();
+        ASSERT_NO_FATAL_FAILURE(connectSource(channels));
+        ASSERT_NO_FATAL_FAILURE(runToEndOfStream());
 
         EXPECT_EQ(1, sink_->endsOfStream.load());
         EXPECT_EQ(source_->stream->workerThread.load(), sink_->receiveThread.load());
@@ -255,12 +264,7 @@ TEST_F(AmpGraphTest, ProcessesEachSampleAndDeliversItOnTheReceivingThread) {
 }
 
 TEST_F(AmpGraphTest, ProcessesACopyWhenTheUpstreamSamplesAreReadOnly) {
-    IPin* sourcePin = addSource(2);
-    AM_MEDIA_TYPE mt = audioType(2);
-    ASSERT_EQ(S_OK, graph_->ConnectDirect(sourcePin, ampIn_, &mt));
-    ASSERT_EQ(S_OK, graph_->ConnectDirect(ampOut_, sinkPin(), &mt));
-    freeMediaType(mt);
-    sourcePin->Release();
+    ASSERT_NO_FATAL_FAILURE(connectSource(2));
     // The source's allocator, declared read-only this time.
     IMemInputPin* transport = nullptr;
     ASSERT_EQ(S_OK, ampIn_->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&transport)));
@@ -270,12 +274,7 @@ TEST_F(AmpGraphTest, ProcessesACopyWhenTheUpstreamSamplesAreReadOnly) {
     allocator->Release();
     transport->Release();
 
-    IMediaControl* control = nullptr;
-    ASSERT_EQ(S_OK, graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control)));
-    ASSERT_TRUE(SUCCEEDED(control->Run()));
-    for (int waited = 0; waited < 5000 && sink_->endsOfStream == 0; waited += 10) Sleep(10);
-    EXPECT_EQ(S_OK, control->Stop());
-    control->Release();
+    ASSERT_NO_FATAL_FAILURE(runToEndOfStream());
 
     EXPECT_EQ(processedSignal(2), sink_->samples);
     EXPECT_EQ(source_->stream->workerThread.load(), sink_->receiveThread.load());
@@ -318,12 +317,7 @@ TEST_F(AmpGraphTest, AcceptsOnlyFloatAudioOfOneOrTwoChannelsAndConnectsOutputAft
 }
 
 TEST_F(AmpGraphTest, PassesFlushesAndNewSegmentsDownstream) {
-    IPin* sourcePin = addSource(2);
-    AM_MEDIA_TYPE mt = audioType(2);
-    ASSERT_EQ(S_OK, graph_->ConnectDirect(sourcePin, ampIn_, &mt));
-    ASSERT_EQ(S_OK, graph_->ConnectDirect(ampOut_, sinkPin(), &mt));
-    freeMediaType(mt);
-    sourcePin->Release();
+    ASSERT_NO_FATAL_FAILURE(connectSource(2));
 
     EXPECT_EQ(S_OK, ampIn_->BeginFlush());
     EXPECT_TRUE(sink_->input().isFlushing());
