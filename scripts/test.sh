@@ -4,7 +4,7 @@
 # soundcard and the screen, runs every test of the x86_64 build under Wine,
 # and stops what it started, also on failure. Extra arguments go to ctest.
 set -euo pipefail
-here=$(dirname "${BASH_SOURCE[0]}")
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)  # absolute: the run below changes folder
 "$here/setup.sh"
 "$here/build.sh" all
 . "$here/env.sh"
