@@ -38,6 +38,7 @@ PlatformApi realPlatform() {
     api.shGetPathFromIDListA = SHGetPathFromIDListA;
     api.shellExecuteA = ShellExecuteA;
     api.getKeyState = GetKeyState;
+    api.getAsyncKeyState = GetAsyncKeyState;
 
     api.getModuleFileNameA = GetModuleFileNameA;
     api.getSystemTimeAsFileTime = GetSystemTimeAsFileTime;

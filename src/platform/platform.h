@@ -51,6 +51,7 @@ struct PlatformApi {
     BOOL(WINAPI* shGetPathFromIDListA)(PCIDLIST_ABSOLUTE, LPSTR);
     HINSTANCE(WINAPI* shellExecuteA)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
     SHORT(WINAPI* getKeyState)(int);
+    SHORT(WINAPI* getAsyncKeyState)(int);
 
     // Kernel
     DWORD(WINAPI* getModuleFileNameA)(HMODULE, LPSTR, DWORD);
