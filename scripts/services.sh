@@ -20,6 +20,9 @@ start_prefix() {
   wineserver -p >/dev/null 2>&1 &
   echo $! > "$HW_RUNTIME/wineserver.pid"
   wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null 2>&1
+  # No window manager runs on the screen: Wine draws the window frames itself,
+  # and does not wait (2 s each time) for a manager to confirm a window closed.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 }
 
 start_pulse() {
