@@ -17,6 +17,13 @@ start_prefix() {
     wineboot -i >/dev/null 2>&1 || { echo "services: wineboot failed" >&2; return 1; }
     wineserver -w
   fi
+  # Debian's Wine does not load the fonts of its fonts-wine package by itself.
+  # In the prefix's Fonts folder they give dialogs the real "MS Sans Serif",
+  # whose metrics the dialog layouts are made for (not a wider stand-in).
+  if [ -d /usr/share/wine/fonts ]; then
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp -n /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+  fi
   wineserver -p >/dev/null 2>&1 &
   echo $! > "$HW_RUNTIME/wineserver.pid"
   wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null 2>&1

@@ -12,8 +12,9 @@
 #include <vector>
 
 // The visible dialog of this process with this caption that is not in
-// `except`; null (and a test failure) after timeoutMs.
-HWND waitForDialog(const char* caption, const std::vector<HWND>& except = {}, DWORD timeoutMs = 10000);
+// `except`; null (and a test failure) after timeoutMs (generous: the first
+// program in a fresh Wine prefix takes a while to show its first window).
+HWND waitForDialog(const char* caption, const std::vector<HWND>& except = {}, DWORD timeoutMs = 30000);
 
 // Returns once the dialog's thread has handled everything posted to it so far.
 void drain(HWND dialog);
