@@ -46,6 +46,25 @@ void expectMode(HWND dialog, bool directSound) {
     for (int id : kAlwaysEnabledIds) EXPECT_TRUE(isEnabled(dialog, id)) << "control " << id;
 }
 
+// What the fields and boxes show, in the order the dialog lays them out.
+struct Shown {
+    const char *sampleRate, *dxChunk, *legacyChunk, *resyncSeconds, *latencyMs;
+    bool stereo, accelerated, ownThread, saveInput, saveOutput;
+};
+
+void expectShown(HWND dialog, const Shown& s) {
+    EXPECT_EQ(s.sampleRate, textOf(dialog, IDC_SCARD_SAMPLE_RATE));
+    EXPECT_EQ(s.dxChunk, textOf(dialog, IDC_SCARD_DX_CHUNK));
+    EXPECT_EQ(s.legacyChunk, textOf(dialog, IDC_SCARD_LEGACY_CHUNK));
+    EXPECT_EQ(s.resyncSeconds, textOf(dialog, IDC_SCARD_RESYNC_SECONDS));
+    EXPECT_EQ(s.latencyMs, textOf(dialog, IDC_SCARD_LATENCY_MS));
+    EXPECT_EQ(s.stereo, isTicked(dialog, IDC_SCARD_STEREO));
+    EXPECT_EQ(s.accelerated, isTicked(dialog, IDC_SCARD_ACCELERATED));
+    EXPECT_EQ(s.ownThread, isTicked(dialog, IDC_SCARD_OWN_THREAD));
+    EXPECT_EQ(s.saveInput, isTicked(dialog, IDC_SCARD_SAVE_INPUT));
+    EXPECT_EQ(s.saveOutput, isTicked(dialog, IDC_SCARD_SAVE_OUTPUT));
+}
+
 TEST_F(SoundcardDialogTest, NothingStoredShowsDefaultsStoresThemAtOnceAndCancelWritesNothingMore) {
     std::map<std::string, std::string> whileOpen;
     INT_PTR result = driveDialog([] { return showSoundcardDialog(nullptr); },
@@ -53,16 +72,8 @@ TEST_F(SoundcardDialogTest, NothingStoredShowsDefaultsStoresThemAtOnceAndCancelW
                                      HWND dialog = waitForDialog(kCaption);
                                      ASSERT_TRUE(dialog);
                                      EXPECT_TRUE(isCentred(dialog));
-                                     EXPECT_EQ("44100", textOf(dialog, IDC_SCARD_SAMPLE_RATE));
-                                     EXPECT_TRUE(isTicked(dialog, IDC_SCARD_STEREO));
-                                     EXPECT_EQ("1024", textOf(dialog, IDC_SCARD_DX_CHUNK));
-                                     EXPECT_EQ("512", textOf(dialog, IDC_SCARD_LEGACY_CHUNK));
-                                     EXPECT_EQ("1", textOf(dialog, IDC_SCARD_RESYNC_SECONDS));
-                                     EXPECT_EQ("0", textOf(dialog, IDC_SCARD_LATENCY_MS));
-                                     EXPECT_FALSE(isTicked(dialog, IDC_SCARD_ACCELERATED));
-                                     EXPECT_FALSE(isTicked(dialog, IDC_SCARD_OWN_THREAD));
-                                     EXPECT_FALSE(isTicked(dialog, IDC_SCARD_SAVE_INPUT));
-                                     EXPECT_FALSE(isTicked(dialog, IDC_SCARD_SAVE_OUTPUT));
+                                     expectShown(dialog, {"44100", "1024", "512", "1", "0", true, false,
+                                                          false, false, false});
                                      expectMode(dialog, false);
                                      // The user changes fields, then thinks better of it.
                                      setText(dialog, IDC_SCARD_SAMPLE_RATE, "96000");
@@ -94,16 +105,8 @@ TEST_F(SoundcardDialogTest, StoredValuesAreShownAndOutOfRangeOnesRepaired) {
                 [&] {
                     HWND dialog = waitForDialog(kCaption);
                     ASSERT_TRUE(dialog);
-                    EXPECT_EQ("44100", textOf(dialog, IDC_SCARD_SAMPLE_RATE));
-                    EXPECT_FALSE(isTicked(dialog, IDC_SCARD_STEREO)) << "3 channels is not stereo";
-                    EXPECT_EQ("9000", textOf(dialog, IDC_SCARD_DX_CHUNK));
-                    EXPECT_EQ("512", textOf(dialog, IDC_SCARD_LEGACY_CHUNK));
-                    EXPECT_EQ("1", textOf(dialog, IDC_SCARD_RESYNC_SECONDS));
-                    EXPECT_EQ("25", textOf(dialog, IDC_SCARD_LATENCY_MS));
-                    EXPECT_TRUE(isTicked(dialog, IDC_SCARD_ACCELERATED));
-                    EXPECT_TRUE(isTicked(dialog, IDC_SCARD_OWN_THREAD));
-                    EXPECT_TRUE(isTicked(dialog, IDC_SCARD_SAVE_INPUT));
-                    EXPECT_FALSE(isTicked(dialog, IDC_SCARD_SAVE_OUTPUT));
+                    // 3 channels is not stereo; "yes" is not "TRUE".
+                    expectShown(dialog, {"44100", "9000", "512", "1", "25", false, true, true, true, false});
                     expectMode(dialog, true);
                     press(dialog, IDCANCEL);
                 });
