@@ -8,6 +8,11 @@ foreach(room entry ui filters engine input recording settings tracelog platform)
     target_link_libraries(HarnwickLive PRIVATE hw_${room})
   endif()
 endforeach()
+# The dialog templates and the wizard picture: linked as objects, since a
+# linker takes nothing from a static library that no code refers to.
+if(TARGET hw_ui_resources)
+  target_link_libraries(HarnwickLive PRIVATE hw_ui_resources)
+endif()
 # The 32-bit exports are stdcall: the .def names them undecorated.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_link_options(HarnwickLive PRIVATE -Wl,--enable-stdcall-fixup)
