@@ -16,4 +16,9 @@ endif()
 # The 32-bit exports are stdcall: the .def names them undecorated.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_link_options(HarnwickLive PRIVATE -Wl,--enable-stdcall-fixup)
+  # Nothing inside the DLL calls the entry: name its decorated symbol so the
+  # linker takes it from the entry's library for the export.
+  if(TARGET hw_entry)
+    target_link_options(HarnwickLive PRIVATE -Wl,--undefined=_MainEntryPoint@4)
+  endif()
 endif()

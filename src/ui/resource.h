@@ -5,8 +5,14 @@
 // The wizard picture, 154 x 400 pixels, 24 bits per pixel.
 #define IDB_WIZARD 112
 
-// Host dialog ("PROPERTY"): its control and command ids are added here
-// together with its template in ui.rc.
+// Host dialog ("PROPERTY")
+#define IDC_HOST_RUN_STOP 1019
+#define IDC_HOST_SETTINGS 1018
+#define IDC_HOST_HELP 31011
+// Sent or posted by the host dialog to itself (WM_COMMAND, lParam 0): show
+// the run state on the buttons, and run the first-start check.
+#define IDC_HOST_REFRESH_RUN 102
+#define IDC_HOST_FIRST_START 103
 
 // Soundcard properties ("SCARD")
 #define IDC_SCARD_STEREO 1027

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "settings/settings.h"
+#include "tracelog/trace.h"
 
 void deleteSettingsKey() {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKey);
@@ -85,4 +86,41 @@ int WINAPI MessageBoxRecorder::fakeMessageBox(HWND owner, LPCSTR text, LPCSTR ca
     int button = self->answers_.front();
     self->answers_.erase(self->answers_.begin());
     return button;
+}
+
+TraceRecorder::TraceRecorder() {
+    InitializeCriticalSection(&lock_);
+    setTraceObserver(observe, this);
+}
+
+TraceRecorder::~TraceRecorder() {
+    setTraceObserver(nullptr, nullptr);
+    DeleteCriticalSection(&lock_);
+}
+
+void TraceRecorder::observe(void* self, const char* file, int line, int level, const char* text) {
+    TraceRecorder* r = static_cast<TraceRecorder*>(self);
+    EnterCriticalSection(&r->lock_);
+    r->lines_.push_back({file, line, level, text});
+    LeaveCriticalSection(&r->lock_);
+}
+
+std::vector<TraceRecorder::Line> TraceRecorder::lines() const {
+    EnterCriticalSection(&lock_);
+    std::vector<Line> copy = lines_;
+    LeaveCriticalSection(&lock_);
+    return copy;
+}
+
+std::vector<std::string> TraceRecorder::texts(int level) const {
+    std::vector<std::string> result;
+    for (const Line& l : lines())
+        if (level == 0 || l.level == level) result.push_back(l.text);
+    return result;
+}
+
+bool TraceRecorder::contains(const std::string& fragment) const {
+    for (const Line& l : lines())
+        if (l.text.find(fragment) != std::string::npos) return true;
+    return false;
 }

@@ -1,0 +1,182 @@
+// How it works
+// - startProcessing / stopProcessing run on the host dialog's thread. They
+//   read the mode afresh each time, so a mode changed between RUN and STOP
+//   makes STOP take the other mode's path.
+// - Graph mode: openInput, openOutput, pMC->Run; STOP is pMC->Stop (which
+//   returns after the reader's worker has ended), closeInput, closeOutput.
+// - Direct mode: startEngineThread creates the engine thread and polls its
+//   engine state every 100 ms for up to 10 s; the thread opens input and
+//   output, allocates its 128 KiB capture buffer and loops one chunk at a
+//   time, setting the state to streaming after each written chunk, until the
+//   stop request is set. stopEngineThread sets the request and polls the
+//   thread's exit code every 100 ms for up to 1 s.
+// - The run state, engine state and stop request are plain values, each
+//   written by one side only; atomics make the hand-over visible. Nothing
+//   else is shared and no lock is taken.
+#include "engine/engine.h"
+
+#include <atomic>
+#include <cstdlib>
+
+#include "engine/outputstream.h"
+#include "filters/filters.h"
+#include "input/inputstream.h"
+#include "input/streamcommon.h"
+#include "platform/platform.h"
+#include "plugin/harnwickamp.h"
+#include "settings/settings.h"
+
+namespace {
+
+const int kCaptureBufferBytes = 131072;
+const DWORD kPollMs = 100;
+const int kStartPolls = 100;  // 10 s for the engine thread to stream
+const int kStopPolls = 10;    // 1 s for it to end
+
+std::atomic<int> g_runState{RUN_STATE_STOPPED};
+
+struct EngineThread {
+    HANDLE handle = nullptr;
+    DWORD id = 0;
+    std::atomic<int> stopRequest{0};
+    std::atomic<int> state{ENGINE_STARTING};
+    HWND owner = nullptr;
+};
+EngineThread g_engine;
+
+bool directMode() { return readSettingFlag("DONT USE WINDOWS DX HANDLER"); }
+
+// The streams live in the filters; the engine reaches them through the graph pointers.
+InputStream& inputStream() { return synthFilterOf(pReader)->input; }
+Dump& dump() { return *dumpOf(pWriter); }
+
+int openStreams(HWND owner, int rate, int channels) {
+    if (!openInput(inputStream(), owner, rate, channels)) return 0;
+    Dump& d = dump();
+    if (!openOutput(d.output, d.filter->outputOpen, owner, rate, channels)) {
+        closeInput(inputStream());
+        return 0;
+    }
+    return 1;
+}
+
+void closeStreams() {
+    closeInput(inputStream());
+    Dump& d = dump();
+    closeOutput(d.output, d.filter->outputOpen);
+}
+
+void showStopProblem() {
+    showMessage(nullptr, "DirectX:\n\nThe plugin had a problem while stoping.", "Harnwick Live",
+                MB_OK | MB_ICONERROR);
+}
+
+DWORD WINAPI engineThreadMain(LPVOID) {
+    g_engine.state = ENGINE_STARTING;
+    const int rate = readSampleRate();
+    const int channels = readChannels();
+    IHarnwickAmpDirect* direct = nullptr;
+    if (FAILED(pPlugin->QueryInterface(IID_IHarnwickAmpDirect, reinterpret_cast<void**>(&direct))) || !direct) {
+        g_engine.state = ENGINE_ENDED;
+        return 0;
+    }
+    if (!openStreams(g_engine.owner, rate, channels)) {
+        direct->Release();
+        g_engine.state = ENGINE_ENDED;
+        return 0;
+    }
+    float* capture = static_cast<float*>(calloc(kCaptureBufferBytes, 1));
+    InputStream& in = inputStream();
+    OutputStream& out = dump().output;
+    // Without its buffer the thread cannot stream: it ends like a failed open.
+    while (capture) {
+        const int frames = readInput(in, capture, in.chunkFrames);
+        direct->processBuffer(capture, frames, channels);
+        writeOutput(out, capture, frames);
+        g_engine.state = ENGINE_STREAMING;
+        if (g_engine.stopRequest) break;
+    }
+    free(capture);
+    closeStreams();
+    direct->Release();
+    g_engine.state = ENGINE_ENDED;
+    return 0;
+}
+
+}  // namespace
+
+int runState() { return g_runState; }
+int engineState() { return g_engine.state; }
+
+int startEngineThread(HWND owner) {
+    if (g_engine.handle) return 0;
+    g_engine.owner = owner;
+    g_engine.stopRequest = 0;
+    g_engine.state = ENGINE_STARTING;
+    g_engine.handle = CreateThread(nullptr, 0, engineThreadMain, nullptr, 0, &g_engine.id);
+    if (!g_engine.handle) return 0;
+    for (int poll = 0; poll < kStartPolls; ++poll) {
+        Sleep(kPollMs);
+        if (g_engine.state == ENGINE_STREAMING) return 1;
+    }
+    return 0;
+}
+
+int stopEngineThread() {
+    if (!g_engine.handle) return 1;
+    g_engine.stopRequest = 1;
+    for (int poll = 0; poll < kStopPolls; ++poll) {
+        DWORD exitCode = STILL_ACTIVE;
+        Sleep(kPollMs);
+        GetExitCodeThread(g_engine.handle, &exitCode);
+        if (exitCode != STILL_ACTIVE) {
+            CloseHandle(g_engine.handle);
+            g_engine.handle = nullptr;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int startProcessing(HWND owner) {
+    if (g_runState == RUN_STATE_RUNNING) return 1;
+    if (g_runState == RUN_STATE_FAILED) return 0;
+    const int rate = readSampleRate();
+    const int channels = readChannels();
+    writeSettingInt("TAKE_NUMBER", readSettingInt("TAKE_NUMBER") + 1);
+
+    HRESULT code;
+    if (directMode()) {
+        code = startEngineThread(owner) ? S_OK : S_FALSE;
+    } else {
+        if (!openStreams(owner, rate, channels)) return 0;
+        code = pMC->Run();
+    }
+    showResultCode(code);
+    g_runState = code == S_OK ? RUN_STATE_RUNNING : RUN_STATE_FAILED;
+    return 1;
+}
+
+int stopProcessing() {
+    if (g_runState == RUN_STATE_STOPPED) return 1;
+    if (g_runState == RUN_STATE_FAILED) return 0;
+    bool stopped;
+    if (directMode()) {
+        stopped = stopEngineThread() == 1;
+    } else {
+        HRESULT hr = pMC->Stop();
+        closeStreams();
+        stopped = hr == S_OK;
+    }
+    g_runState = stopped ? RUN_STATE_STOPPED : RUN_STATE_FAILED;
+    if (!stopped) showStopProblem();
+    return 1;
+}
+
+void resetEngineForTests() {
+    if (g_engine.handle) CloseHandle(g_engine.handle);
+    g_engine.handle = nullptr;
+    g_engine.stopRequest = 0;
+    g_engine.state = ENGINE_STARTING;
+    g_runState = RUN_STATE_STOPPED;
+}

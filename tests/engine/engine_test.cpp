@@ -1,0 +1,209 @@
+// RUN and STOP in both processing modes, on the real three-filter graph in
+// the platform's graph manager and the virtual soundcard, plus a media
+// control that fails on command.
+#include "engine/engine.h"
+#include "graphfixture.h"
+#include "plugin/harnwickamp.h"
+#include "settings/settings.h"
+#include "support/fakefilter.h"
+
+namespace {
+
+// Answers Run and Stop with chosen results and counts the calls.
+class FakeMediaControl : public FakeUnknown<IMediaControl> {
+public:
+    HRESULT runResult = S_OK, stopResult = S_OK;
+    int runs = 0, stops = 0;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Run() override {
+        ++runs;
+        return runResult;
+    }
+    HRESULT STDMETHODCALLTYPE Pause() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Stop() override {
+        ++stops;
+        return stopResult;
+    }
+    HRESULT STDMETHODCALLTYPE GetState(LONG, OAFilterState*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RenderFile(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AddSourceFilter(BSTR, IDispatch**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_FilterCollection(IDispatch**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_RegFilterCollection(IDispatch**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE StopWhenReady() override { return E_NOTIMPL; }
+};
+
+// A plug-in that offers direct processing: halves every sample and counts the chunks.
+class DirectPlugin : public FakeFilter, public IHarnwickAmpDirect {
+public:
+    LONG chunks = 0;
+    int lastFrames = 0, lastChannels = 0;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, IID_IHarnwickAmpDirect)) {
+            *out = static_cast<IHarnwickAmpDirect*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return FakeFilter::QueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return FakeFilter::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return FakeFilter::Release(); }
+    HRESULT STDMETHODCALLTYPE getParameterCount(int*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE getParameter(int, float*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE setParameter(int, float) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE getParameterName(int, char*, int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE resetState() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE processBuffer(float* samples, int frames, int channels) override {
+        for (int i = 0; i < frames * channels; ++i) samples[i] *= 0.5f;
+        lastFrames = frames;
+        lastChannels = channels;
+        InterlockedIncrement(&chunks);
+        return S_OK;
+    }
+};
+
+class EngineTest : public GraphTest {
+protected:
+    void SetUp() override {
+        GraphTest::SetUp();
+        resetEngineForTests();
+        // Legacy wave devices at the processing rate, small chunks.
+        writeSettingFlag("DONT RESAMPLE", true);
+        writeSettingInt("chunks_wave", 256);
+        connectAll(2, 44100);
+        pReader = reader_;
+        pWriter = writer_;
+        pPlugin = plugin_;
+        pMC = control_;
+    }
+    void TearDown() override {
+        if (runState() == RUN_STATE_RUNNING) stopProcessing();
+        pReader = pWriter = pPlugin = nullptr;
+        pMC = nullptr;
+        resetEngineForTests();
+        GraphTest::TearDown();
+    }
+    bool inputOpen() { return synth()->input.isOpen != 0; }
+    bool outputOpen() { return dump()->filter->outputOpen != 0; }
+};
+
+TEST_F(EngineTest, GraphModeRunsAndStopsTheRealGraph) {
+    MessageBoxRecorder boxes;
+    EXPECT_EQ(1, stopProcessing()) << "STOP while stopped changes nothing";
+    EXPECT_EQ(RUN_STATE_STOPPED, runState());
+
+    ASSERT_EQ(1, startProcessing(nullptr));
+    EXPECT_EQ(RUN_STATE_RUNNING, runState());
+    EXPECT_EQ(1, readSettingInt("TAKE_NUMBER"));
+    EXPECT_TRUE(inputOpen());
+    EXPECT_TRUE(outputOpen());
+    EXPECT_TRUE(waitFor([&] { return pass_->samplesReceived.load() > 3; })) << "chunks travel through the plug-in";
+
+    EXPECT_EQ(1, startProcessing(nullptr)) << "RUN while running changes nothing";
+    EXPECT_EQ(1, readSettingInt("TAKE_NUMBER"));
+
+    ASSERT_EQ(1, stopProcessing());
+    EXPECT_EQ(RUN_STATE_STOPPED, runState());
+    EXPECT_FALSE(inputOpen());
+    EXPECT_FALSE(outputOpen());
+    const int seen = pass_->samplesReceived.load();
+    Sleep(300);
+    EXPECT_EQ(seen, pass_->samplesReceived.load()) << "the worker has ended";
+    EXPECT_TRUE(boxes.calls().empty());
+
+    ASSERT_EQ(1, startProcessing(nullptr));
+    EXPECT_EQ(2, readSettingInt("TAKE_NUMBER")) << "every RUN is a new take";
+    ASSERT_EQ(1, stopProcessing());
+}
+
+TEST_F(EngineTest, InputThatCannotOpenKeepsTheLoopStopped) {
+    MessageBoxRecorder boxes;
+    writeSettingInt("WAVE_IN_DEVICE", 40);  // no such device
+    EXPECT_EQ(0, startProcessing(nullptr));
+    EXPECT_EQ(RUN_STATE_STOPPED, runState());
+    EXPECT_EQ(1, readSettingInt("TAKE_NUMBER")) << "the take number moves on even so";
+    EXPECT_FALSE(inputOpen());
+    EXPECT_FALSE(outputOpen());
+    ASSERT_EQ(1u, boxes.calls().size()) << "the input side says what went wrong";
+    EXPECT_EQ("Harnwick Live", boxes.calls()[0].caption);
+}
+
+TEST_F(EngineTest, FailedRunAndStopAreFinal) {
+    FakeMediaControl control;
+    pMC = &control;
+    MessageBoxRecorder boxes;
+    control.runResult = S_FALSE;
+    EXPECT_EQ(1, startProcessing(nullptr));
+    EXPECT_EQ(RUN_STATE_FAILED, runState());
+    ASSERT_EQ(1u, boxes.calls().size());
+    EXPECT_EQ("HRESULT: 0x1", boxes.calls()[0].text);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), boxes.calls()[0].flags & MB_ICONMASK);
+    EXPECT_EQ(0, startProcessing(nullptr));
+    EXPECT_EQ(0, stopProcessing());
+    EXPECT_EQ(1, control.runs);
+    EXPECT_EQ(0, control.stops);
+    // The streams opened before the failed Run stay open until the graph is taken apart.
+    closeInput(synth()->input);
+    closeOutput(dump()->output, dump()->filter->outputOpen);
+
+    resetEngineForTests();
+    control.runResult = S_OK;
+    control.stopResult = E_FAIL;
+    ASSERT_EQ(1, startProcessing(nullptr));
+    EXPECT_EQ(1, stopProcessing());
+    EXPECT_EQ(RUN_STATE_FAILED, runState());
+    ASSERT_EQ(2u, boxes.calls().size());
+    EXPECT_EQ("DirectX:\n\nThe plugin had a problem while stoping.", boxes.calls()[1].text);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), boxes.calls()[1].flags & MB_ICONMASK);
+    EXPECT_FALSE(inputOpen()) << "the streams are closed whatever Stop said";
+    EXPECT_FALSE(outputOpen());
+    pMC = control_;
+}
+
+TEST_F(EngineTest, DirectModeProcessesThroughThePluginsOwnInterface) {
+    MessageBoxRecorder boxes;
+    DirectPlugin direct;
+    direct.refs = 1;
+    pPlugin = &direct;
+    writeSettingFlag("DONT USE WINDOWS DX HANDLER", true);
+    writeSettingInt("channels", 1);
+
+    ASSERT_EQ(1, startProcessing(nullptr));
+    EXPECT_EQ(RUN_STATE_RUNNING, runState());
+    EXPECT_EQ(ENGINE_STREAMING, engineState());
+    EXPECT_TRUE(waitFor([&] { return direct.chunks > 3; }));
+    EXPECT_EQ(256, direct.lastFrames);
+    EXPECT_EQ(1, direct.lastChannels);
+    EXPECT_EQ(0, pass_->samplesReceived.load()) << "the graph does not run in direct mode";
+
+    ASSERT_EQ(1, stopProcessing());
+    EXPECT_EQ(RUN_STATE_STOPPED, runState());
+    EXPECT_EQ(ENGINE_ENDED, engineState());
+    EXPECT_FALSE(inputOpen());
+    EXPECT_FALSE(outputOpen());
+    EXPECT_EQ(1, direct.refs) << "the direct interface is given back";
+    EXPECT_TRUE(boxes.calls().empty());
+    pPlugin = plugin_;
+}
+
+TEST_F(EngineTest, DirectModeWithoutTheDirectInterfaceTimesOut) {
+    MessageBoxRecorder boxes;
+    writeSettingFlag("DONT USE WINDOWS DX HANDLER", true);
+    ASSERT_EQ(1, startProcessing(nullptr));  // waits out the 10 s start poll
+    EXPECT_EQ(RUN_STATE_FAILED, runState());
+    EXPECT_EQ(ENGINE_ENDED, engineState());
+    ASSERT_EQ(1u, boxes.calls().size());
+    EXPECT_EQ("HRESULT: 0x1", boxes.calls()[0].text);
+    EXPECT_FALSE(inputOpen()) << "nothing was opened";
+    EXPECT_EQ(0, stopProcessing());
+}
+
+}  // namespace

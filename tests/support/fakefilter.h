@@ -1,0 +1,148 @@
+// Small COM fakes for the graph builder and setting-file tests: a filter with
+// chosen pins and an optional persistence interface, and pins that only know
+// their direction. Reference counts are real so tests can see releases.
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <vector>
+
+template <typename Interface>
+class FakeUnknown : public Interface {
+public:
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs); }
+    ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&refs); }  // never deleted: tests own them
+    LONG refs = 1;
+};
+
+class FakePin : public FakeUnknown<IPin> {
+public:
+    explicit FakePin(PIN_DIRECTION d, HRESULT directionResult = S_OK) : direction(d), result(directionResult) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPin)) {
+            *out = static_cast<IPin*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* d) override {
+        *d = direction;
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Disconnect() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ConnectedTo(IPin**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryId(LPWSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EndOfStream() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BeginFlush() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EndFlush() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return E_NOTIMPL; }
+
+    PIN_DIRECTION direction;
+    HRESULT result;
+};
+
+class FakePinEnum final : public FakeUnknown<IEnumPins> {
+public:
+    explicit FakePinEnum(const std::vector<IPin*>& p) : pins(p) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG n = InterlockedDecrement(&refs);
+        if (n == 0) delete this;
+        return n;
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG, IPin** out, ULONG* fetched) override {
+        if (next >= pins.size()) {
+            *out = nullptr;
+            if (fetched) *fetched = 0;
+            return S_FALSE;
+        }
+        *out = pins[next++];
+        (*out)->AddRef();
+        if (fetched) *fetched = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        next = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumPins**) override { return E_NOTIMPL; }
+    std::vector<IPin*> pins;
+    size_t next = 0;
+};
+
+// A filter whose persisted state is a run of `stateBytes` copies of `value`.
+class FakeFilter : public FakeUnknown<IBaseFilter>, public IPersistStream {
+public:
+    std::vector<IPin*> pins;
+    bool persistent = true;
+    ULONG stateBytes = 64;
+    ULONG writtenBytes = 64;  // what Save really writes (may be less than stateBytes)
+    BYTE value = 0x5A;
+    int loads = 0;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IBaseFilter)) {
+            *out = static_cast<IBaseFilter*>(this);
+        } else if (persistent && IsEqualIID(iid, IID_IPersistStream)) {
+            *out = static_cast<IPersistStream*>(this);
+        } else {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return FakeUnknown<IBaseFilter>::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return FakeUnknown<IBaseFilter>::Release(); }
+
+    HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins** out) override {
+        *out = new FakePinEnum(pins);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetClassID(CLSID* id) override {
+        *id = CLSID_NULL;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Stop() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Pause() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetState(DWORD, FILTER_STATE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetSyncSource(IReferenceClock*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetSyncSource(IReferenceClock**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR, IPin**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph*, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
+
+    HRESULT STDMETHODCALLTYPE IsDirty() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Load(IStream* stream) override {
+        std::vector<BYTE> data(stateBytes);
+        ULONG read = 0;
+        if (FAILED(stream->Read(data.data(), stateBytes, &read)) || read != stateBytes) return E_FAIL;
+        value = data[0];
+        ++loads;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Save(IStream* stream, BOOL) override {
+        std::vector<BYTE> data(writtenBytes, value);
+        return stream->Write(data.data(), writtenBytes, nullptr);
+    }
+    HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* size) override {
+        size->QuadPart = stateBytes;
+        return S_OK;
+    }
+};
