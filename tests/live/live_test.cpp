@@ -1,0 +1,345 @@
+// End-to-end: the real host program on the virtual soundcard and the Xvfb
+// screen, driven through its dialog. The wrapper script plays a tone into the
+// guitar input for the whole run and checks what reached the speaker.
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "drive.h"
+#include "livehost.h"
+#include "pluginswap.h"
+#include "registration.h"
+#include "settings/settings.h"
+#include "support/testenv.h"
+#include "ui/resource.h"
+
+namespace {
+
+const DWORD kStartMs = 15000;
+
+struct Wave {
+    uint32_t riffBytes = 0, dataBytes = 0, rate = 0;
+    int channels = 0;
+    std::vector<int16_t> samples;
+};
+
+Wave readWave(const std::string& path) {
+    Wave w;
+    std::vector<unsigned char> b = readFileBytes(path);
+    if (b.size() < 44) return w;
+    memcpy(&w.riffBytes, &b[4], 4);
+    w.channels = b[22] | (b[23] << 8);
+    memcpy(&w.rate, &b[24], 4);
+    memcpy(&w.dataBytes, &b[40], 4);
+    w.samples.resize((b.size() - 44) / 2);
+    memcpy(w.samples.data(), &b[44], w.samples.size() * 2);
+    return w;
+}
+
+double rms(const std::vector<int16_t>& s) {
+    double sum = 0;
+    for (int16_t v : s) sum += static_cast<double>(v) * v;
+    return s.empty() ? 0 : std::sqrt(sum / s.size()) / 32768.0;
+}
+
+bool isDescendantTrackbar(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return strcmp(name, "msctls_trackbar32") == 0;
+}
+
+BOOL CALLBACK findTrackbar(HWND window, LPARAM found) {
+    if (!isDescendantTrackbar(window)) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// The first slider of the embedded plug-in page.
+HWND firstSlider(HWND dialog) {
+    HWND slider = nullptr;
+    EnumChildWindows(dialog, findTrackbar, reinterpret_cast<LPARAM>(&slider));
+    return slider;
+}
+
+// Moves a slider the way the keyboard does, so the page sees the change.
+void moveSlider(HWND slider, int position) {
+    SendMessageA(slider, TBM_SETPOS, TRUE, position);
+    SendMessageA(GetParent(slider), WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(slider));
+}
+
+class LiveTest : public HarnwickTest {
+protected:
+    static void SetUpTestSuite() {
+        char base[MAX_PATH];
+        GetTempPathA(MAX_PATH, base);
+        traceFolder_ = std::string(base) + "hwlive-trace";
+        traceSetup(traceFolder_);
+    }
+    static void TearDownTestSuite() {
+        traceRemove();
+        removeTree(traceFolder_);
+    }
+
+    void SetUp() override {
+        HarnwickTest::SetUp();
+        // The real plug-in serves its class, whatever an interrupted run left registered.
+        ASSERT_EQ(S_OK, callServerRegistration((productFolder() + "\\HarnwickAmp.dll").c_str(), true));
+        settingFile_ = productFolder() + "\\Default Live setting";
+        DeleteFileA(settingFile_.c_str());
+        traceClear();
+        writeSettingInt("times", 1);  // not a first start: no wizard in the way
+        writeSettingText("DISK_OUTPUT_DIRECTORY", tempDir().c_str());
+        writeSettingFlag("SAVE_INPUT", true);
+        writeSettingFlag("SAVE_OUTPUT", true);
+        writeSettingFlag("APPEND_TAKE_NUMBER", true);
+    }
+    void TearDown() override {
+        DeleteFileA(settingFile_.c_str());
+        HarnwickTest::TearDown();
+    }
+
+    std::string take(const char* kind, int number) {
+        char name[64];
+        snprintf(name, sizeof name, "Harnwick %s Signal-%04d.wav", kind, number);
+        return tempPath(name);
+    }
+
+    // Runs the loop for a while and stops it, checking the button on the way.
+    void playFor(LiveHost& host, DWORD ms) {
+        HWND dialog = host.dialog();
+        host.press(IDC_HOST_RUN_STOP);
+        ASSERT_TRUE(drive::waitForButtonText(dialog, IDC_HOST_RUN_STOP, "Stop!", kStartMs));
+        EXPECT_FALSE(drive::buttonEnabled(dialog, IDC_HOST_SETTINGS)) << "no settings while running";
+        Sleep(ms);
+        host.press(IDC_HOST_RUN_STOP);
+        ASSERT_TRUE(drive::waitForButtonText(dialog, IDC_HOST_RUN_STOP, "Run!", 5000));
+        EXPECT_TRUE(drive::buttonEnabled(dialog, IDC_HOST_SETTINGS));
+    }
+
+    // The take's output carries the tone, processed: louder or softer than a plain copy would be.
+    void expectProcessedTone(int takeNumber) {
+        Wave in = readWave(take("Input", takeNumber));
+        Wave out = readWave(take("Output", takeNumber));
+        ASSERT_FALSE(out.samples.empty()) << "no output recording";
+        EXPECT_EQ(out.samples.size() * 2, out.dataBytes) << "the recording was completed";
+        EXPECT_EQ(44100u, out.rate);
+        EXPECT_GT(rms(in.samples), 0.02) << "the guitar input carried the test tone";
+        EXPECT_GT(rms(out.samples), 0.02) << "the tone reached the output";
+    }
+
+    void exitHost(LiveHost& host) {
+        host.press(IDOK);
+        EXPECT_EQ(0, host.waitForExit(15000)) << "the host program ends after Exit";
+    }
+
+    std::string settingFile_;
+    static std::string traceFolder_;
+};
+std::string LiveTest::traceFolder_;
+
+void expectReleasedTrace(const std::string& trace) {
+    for (const char* name : {"pGraphBuilder", "pReader", "pWriter", "pPlugin"})
+        EXPECT_NE(std::string::npos, trace.find(std::string("Is ") + name + " completely released? TRUE")) << name;
+}
+
+TEST_F(LiveTest, GraphModeRunStopAndASecondTake) {
+    LiveHost host;
+    ASSERT_TRUE(host.start());
+    HWND dialog = host.dialog();
+    ASSERT_TRUE(dialog) << "the host dialog appears";
+    EXPECT_EQ("Run!", drive::buttonText(dialog, IDC_HOST_RUN_STOP));
+    EXPECT_TRUE(drive::buttonEnabled(dialog, IDC_HOST_SETTINGS));
+    EXPECT_TRUE(firstSlider(dialog)) << "the plug-in's page is embedded";
+
+    playFor(host, 2500);
+    EXPECT_EQ(1, readSettingInt("TAKE_NUMBER"));
+    expectProcessedTone(1);
+    playFor(host, 1000);
+    EXPECT_EQ(2, readSettingInt("TAKE_NUMBER"));
+    exitHost(host);
+
+    std::vector<unsigned char> state = readFileBytes(settingFile_);
+    ASSERT_GT(state.size(), 12u);
+    EXPECT_EQ(0, memcmp(state.data(), "HwLv", 4));
+    uint64_t size;
+    memcpy(&size, &state[4], 8);
+    EXPECT_EQ(12 + size, state.size());
+    expectReleasedTrace(traceText());
+}
+
+TEST_F(LiveTest, DirectModeRunsTheOwnEngineThread) {
+    writeSettingFlag("DONT USE WINDOWS DX HANDLER", true);
+    LiveHost host;
+    ASSERT_TRUE(host.start());
+    ASSERT_TRUE(host.dialog());
+    playFor(host, 2500);
+    expectProcessedTone(1);
+    exitHost(host);
+    expectReleasedTrace(traceText());
+}
+
+TEST_F(LiveTest, ExitWhileRunningStopsFirst) {
+    LiveHost host;
+    ASSERT_TRUE(host.start());
+    HWND dialog = host.dialog();
+    host.press(IDC_HOST_RUN_STOP);
+    ASSERT_TRUE(drive::waitForButtonText(dialog, IDC_HOST_RUN_STOP, "Stop!", kStartMs));
+    Sleep(1000);
+    exitHost(host);
+    Wave out = readWave(take("Output", 1));
+    EXPECT_NE(0xFFFFFFFFu, out.riffBytes) << "the take was completed by STOP";
+    EXPECT_EQ(out.samples.size() * 2, out.dataBytes);
+}
+
+TEST_F(LiveTest, PluginStateComesBackAndForeignFilesAreReplaced) {
+    int initial, changed;
+    {
+        LiveHost host;
+        ASSERT_TRUE(host.start());
+        HWND slider = firstSlider(host.dialog());
+        ASSERT_TRUE(slider);
+        initial = static_cast<int>(SendMessageA(slider, TBM_GETPOS, 0, 0));
+        const int low = static_cast<int>(SendMessageA(slider, TBM_GETRANGEMIN, 0, 0));
+        const int high = static_cast<int>(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0));
+        changed = initial == high ? low : high;
+        moveSlider(slider, changed);
+        exitHost(host);
+    }
+    {
+        LiveHost host;
+        ASSERT_TRUE(host.start());
+        HWND slider = firstSlider(host.dialog());
+        ASSERT_TRUE(slider);
+        EXPECT_EQ(changed, SendMessageA(slider, TBM_GETPOS, 0, 0)) << "the next period starts where the last ended";
+        exitHost(host);
+    }
+    const std::vector<unsigned char> valid = readFileBytes(settingFile_);
+    ASSERT_GT(valid.size(), 12u);
+    for (int foreignKind = 0; foreignKind < 2; ++foreignKind) {
+        std::vector<unsigned char> bad = valid;
+        if (foreignKind == 0)
+            memcpy(bad.data(), "RIFF", 4);
+        else
+            bad[4] += 8, bad.resize(bad.size() + 8);  // a state of another size
+        FILE* f = fopen(settingFile_.c_str(), "wb");
+        fwrite(bad.data(), 1, bad.size(), f);
+        fclose(f);
+        LiveHost host;
+        ASSERT_TRUE(host.start());
+        HWND slider = firstSlider(host.dialog());
+        ASSERT_TRUE(slider);
+        EXPECT_EQ(initial, SendMessageA(slider, TBM_GETPOS, 0, 0)) << "kind " << foreignKind << " was ignored";
+        exitHost(host);
+        std::vector<unsigned char> replaced = readFileBytes(settingFile_);
+        EXPECT_EQ(valid.size(), replaced.size());
+        EXPECT_EQ(0, memcmp(replaced.data(), "HwLv", 4));
+    }
+}
+
+TEST_F(LiveTest, FaultyPluginsLoseOnlyWhatNeedsTheMissingPart) {
+    struct Case {
+        const char* plugin;
+        const char* traced;
+        bool dialogShown;
+        bool stateFile;
+    } cases[] = {
+        {kThreePinsPlugin, "Filter has more than 2 pins. Not for us!", true, true},
+        {kTwoInputsPlugin, "Pin directoins are same for both pins", true, true},
+        {kNoPersistPlugin, nullptr, true, false},
+        {kNoPagesPlugin, nullptr, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.plugin);
+        DeleteFileA(settingFile_.c_str());
+        traceClear();
+        PluginClassSwap swap(c.plugin);
+        ASSERT_EQ(S_OK, swap.result());
+        LiveHost host;
+        ASSERT_TRUE(host.start());
+        if (c.dialogShown) {
+            ASSERT_TRUE(host.dialog());
+            exitHost(host);
+        } else {
+            EXPECT_EQ(0, host.waitForExit(15000)) << "without pages there is no dialog; the period just ends";
+        }
+        std::string trace = traceText();
+        if (c.traced) {
+            EXPECT_NE(std::string::npos, trace.find(c.traced));
+            EXPECT_NE(std::string::npos, trace.find("connectFilterToGraph - ")) << "the failed connects are traced";
+        }
+        EXPECT_EQ(c.stateFile, GetFileAttributesA(settingFile_.c_str()) != INVALID_FILE_ATTRIBUTES);
+        expectReleasedTrace(trace);
+    }
+}
+
+TEST_F(LiveTest, DirectModeWithoutTheDirectInterfaceFailsForGood) {
+    PluginClassSwap swap(kNoDirectPlugin);
+    ASSERT_EQ(S_OK, swap.result());
+    writeSettingFlag("DONT USE WINDOWS DX HANDLER", true);
+    LiveHost host;
+    ASSERT_TRUE(host.start());
+    HWND dialog = host.dialog();
+    host.press(IDC_HOST_RUN_STOP);
+    EXPECT_EQ("HRESULT: 0x1", answerMessageBox("Harnwick Live", 20000)) << "the engine never streams";
+    Sleep(300);
+    EXPECT_FALSE(drive::buttonEnabled(dialog, IDC_HOST_RUN_STOP)) << "RUN / STOP is off for good";
+    exitHost(host);
+}
+
+TEST_F(LiveTest, InputThatCannotOpenLeavesTheLoopStopped) {
+    writeSettingInt("WAVE_IN_DEVICE", 40);
+    LiveHost host;
+    ASSERT_TRUE(host.start());
+    HWND dialog = host.dialog();
+    host.press(IDC_HOST_RUN_STOP);
+    std::string text = answerMessageBox("Harnwick Live", 10000);
+    EXPECT_FALSE(text.empty()) << "the user is told the input could not be opened";
+    Sleep(300);
+    EXPECT_EQ("Run!", drive::buttonText(dialog, IDC_HOST_RUN_STOP));
+    EXPECT_TRUE(drive::buttonEnabled(dialog, IDC_HOST_RUN_STOP));
+    EXPECT_EQ(1, readSettingInt("TAKE_NUMBER"));
+    exitHost(host);
+}
+
+TEST_F(LiveTest, FirstStartShowsTheWizard) {
+    writeSettingText("times", "");
+    LiveHost host;
+    ASSERT_TRUE(host.start());
+    ASSERT_TRUE(host.dialog());
+    HWND wizard = drive::waitForWindow("Harnwick Live configuration wizard", 5000);
+    ASSERT_TRUE(wizard) << "the wizard follows the host dialog on a first start";
+    drive::pressButton(wizard, IDCANCEL);
+    ASSERT_TRUE(drive::waitForWindowGone(wizard, 5000));
+    EXPECT_EQ("TRUE", readSettingText("PRIMARY"));
+    EXPECT_GE(readSettingInt("times"), 1) << "the opening was counted";
+    exitHost(host);
+}
+
+// The entry itself, in this process: a plug-in class that is not registered.
+TEST_F(LiveTest, UnregisteredPluginEndsThePeriodWithItsMessage) {
+    PluginClassSwap swap("");
+    HMODULE dll = LoadLibraryA((productFolder() + "\\HarnwickLive.dll").c_str());
+    ASSERT_TRUE(dll);
+    typedef int(WINAPI * Entry)(int);
+    Entry entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(dll, "MainEntryPoint")));
+    ASSERT_TRUE(entry);
+    std::string text;
+    std::thread answer([&] { text = answerMessageBox("Harnwick", 15000); });
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    EXPECT_EQ(1, entry(0));
+    CoUninitialize();
+    answer.join();
+    EXPECT_EQ("Could not create plugin graph. Check your DirectX installation.", text);
+    std::string trace = traceText();
+    for (const char* released : {"pGraphBuilder", "pReader", "pWriter"})
+        EXPECT_NE(std::string::npos, trace.find(std::string("Interface ") + released + " becomes unreferenced"))
+            << released;
+    for (const char* pin : {"pReaderPin", "pWriterPin"})
+        EXPECT_NE(std::string::npos, trace.find(std::string("Releasing interface ") + pin)) << pin;
+    EXPECT_EQ(std::string::npos, trace.find("Is pPlugin completely released?")) << "nothing after the box runs";
+    FreeLibrary(dll);
+}
+
+}  // namespace

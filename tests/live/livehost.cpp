@@ -1,0 +1,102 @@
+#include "livehost.h"
+
+#include <cstring>
+#include <vector>
+
+#include "drive.h"
+#include "ui/resource.h"
+
+namespace {
+
+const char* const kHostCaption = "Harnwick soundcard loopback host";
+
+std::string toWindowsPath(const char* unixPath) {
+    std::string path = std::string("Z:") + unixPath;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+// Runs a program to its end and returns what it printed.
+std::string runAndCapture(const std::string& commandLine) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return "";
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    CloseHandle(writeEnd);
+    std::string output;
+    if (started) {
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) output.append(buffer, got);
+        WaitForSingleObject(process.hProcess, 30000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(readEnd);
+    return output;
+}
+
+std::string traceview(const std::string& arguments) {
+    return runAndCapture("\"" + toWindowsPath(HW_TRACEVIEW) + "\" " + arguments);
+}
+
+}  // namespace
+
+std::string productFolder() { return toWindowsPath(HW_BIN_DIR); }
+
+LiveHost::~LiveHost() {
+    if (!process_.hProcess) return;
+    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process_.hProcess, 99);
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+}
+
+bool LiveHost::start(const std::string& folder) {
+    std::string commandLine = "\"" + folder + "\\HarnwickLive.exe\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                          &process_) != FALSE;
+}
+
+HWND LiveHost::dialog(DWORD timeoutMs) {
+    if (!dialog_ || !IsWindow(dialog_)) dialog_ = drive::waitForWindow(kHostCaption, timeoutMs);
+    return dialog_;
+}
+
+void LiveHost::press(int id) { drive::pressButton(dialog(), id); }
+
+long LiveHost::waitForExit(DWORD timeoutMs) {
+    if (WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(process_.hProcess, &code);
+    return static_cast<long>(code);
+}
+
+std::string answerMessageBox(const char* caption, DWORD timeoutMs, int button) {
+    HWND box = drive::waitForWindow(caption, timeoutMs);
+    if (!box) return "";
+    char text[1024] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // a message box's text control
+    PostMessageA(box, WM_COMMAND, button, 0);
+    drive::waitForWindowGone(box, 5000);
+    return text;
+}
+
+void traceSetup(const std::string& folder) { traceview("--setup \"" + folder + "\""); }
+void traceClear() { traceview("-c"); }
+std::string traceText() { return traceview(""); }
+void traceRemove() { traceview("--remove"); }
