@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the x86_64 target and runs every benchmark program (tools/*bench*)
-# under Wine with the virtual soundcard and screen. Each prints ratios against
-# a baseline it measures in the same run.
+# under Wine with the virtual soundcard and screen, then every benchmark that
+# needs orchestration around Wine (tools/*/*bench*.sh). Each prints ratios
+# against a baseline it measures in the same run.
 set -euo pipefail
 here=$(dirname "${BASH_SOURCE[0]}")
 "$here/setup.sh"
@@ -13,4 +14,8 @@ trap '"$here/services.sh" stop' EXIT
 for bench in "$HW_BUILD"/x86_64/tools/*/*bench*.exe; do
   echo "== $(basename "$bench" .exe)"
   wine "$bench" 2>/dev/null
+done
+for bench in "$HW_ROOT"/tools/*/*bench*.sh; do
+  echo "== $(basename "$bench" .sh)"
+  bash "$bench"
 done
