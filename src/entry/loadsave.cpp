@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "entry/entry.h"
-#include "platform/platform.h"
+#include "ui/dialogs.h"
 
 namespace {
 
@@ -15,11 +15,9 @@ const char kMagic[4] = {'H', 'w', 'L', 'v'};
 
 // "<executable's folder>\Default Live setting" into path (256 bytes), 0 if it does not fit.
 int settingFilePath(char* path) {
-    char executable[256] = {};
-    platform().getModuleFileNameA(nullptr, executable, 255);
-    char* lastSlash = strrchr(executable, '\\');
-    if (lastSlash) *lastSlash = '\0';
-    int length = snprintf(path, 256, "%s\\Default Live setting", executable);
+    char folder[kHostDirectoryBytes];
+    hostProgramDirectory(folder);
+    int length = snprintf(path, 256, "%s\\Default Live setting", folder);
     return length > 0 && length < 256 ? 1 : 0;
 }
 

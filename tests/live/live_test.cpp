@@ -44,14 +44,14 @@ double rms(const std::vector<int16_t>& s) {
     return s.empty() ? 0 : std::sqrt(sum / s.size()) / 32768.0;
 }
 
-bool isDescendantTrackbar(HWND window) {
+bool isTrackbar(HWND window) {
     char name[64] = {};
     GetClassNameA(window, name, sizeof name);
     return strcmp(name, "msctls_trackbar32") == 0;
 }
 
 BOOL CALLBACK findTrackbar(HWND window, LPARAM found) {
-    if (!isDescendantTrackbar(window)) return TRUE;
+    if (!isTrackbar(window)) return TRUE;
     *reinterpret_cast<HWND*>(found) = window;
     return FALSE;
 }
