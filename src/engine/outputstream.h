@@ -20,7 +20,7 @@
 
 #include <cstdint>
 
-#include "input/streamcommon.h"  // showResultCode, shared stream settings
+#include "audio/audio.h"
 
 class Resampler;
 

@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "engine/outputstream.h"
-#include "input/resampler.h"
+#include "audio/audio.h"
 #include "platform/platform.h"
 #include "recording/recording.h"
 

@@ -21,7 +21,7 @@
 #include "engine/outputstream.h"
 #include "filters/filters.h"
 #include "input/inputstream.h"
-#include "input/streamcommon.h"
+#include "audio/audio.h"
 #include "platform/platform.h"
 #include "plugin/harnwickamp.h"
 #include "settings/settings.h"

@@ -3,7 +3,7 @@
 # exist, so a room added later (the entry's MainEntryPoint) is linked too.
 add_library(HarnwickLive SHARED ${CMAKE_CURRENT_LIST_DIR}/dllmain.cpp ${CMAKE_CURRENT_LIST_DIR}/HarnwickLive.def)
 set_target_properties(HarnwickLive PROPERTIES PREFIX "" OUTPUT_NAME HarnwickLive)
-foreach(room entry ui filters engine input recording settings tracelog platform)
+foreach(room entry ui filters engine input audio recording settings tracelog platform)
   if(TARGET hw_${room})
     target_link_libraries(HarnwickLive PRIVATE hw_${room})
   endif()

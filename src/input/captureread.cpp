@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "input/inputstream.h"
-#include "input/resampler.h"
+#include "audio/audio.h"
 #include "input/waveinshared.h"
 #include "platform/platform.h"
 #include "recording/recording.h"

@@ -21,7 +21,7 @@
 
 #include <cstdint>
 
-#include "input/streamcommon.h"
+#include "audio/audio.h"
 
 class Resampler;
 

@@ -6,7 +6,7 @@
 
 #include "fakedevices.h"
 #include "input/inputstream.h"
-#include "input/resampler.h"
+#include "audio/audio.h"
 #include "settings/settings.h"
 #include "support/testenv.h"
 

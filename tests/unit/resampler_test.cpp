@@ -1,7 +1,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "input/resampler.h"
+#include "audio/audio.h"
 #include "support/testenv.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "input/resampler.h"
+#include "audio/audio.h"
 
 namespace {
 

@@ -1,8 +1,7 @@
-#include "input/streamcommon.h"
+#include "audio/audio.h"
 
 #include <cstdio>
 
-#include "input/resampler.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
 

@@ -1,4 +1,4 @@
-#include "input/resampler.h"
+#include "audio/audio.h"
 
 Resampler::Resampler(int sampleRate)
     : decimation(GenFilter::kLowPass, sampleRate), interpolation(GenFilter::kLowPass, sampleRate) {

@@ -1,4 +1,4 @@
-#include "input/genfilter.h"
+#include "audio/audio.h"
 
 #include <cmath>
 

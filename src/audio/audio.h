@@ -1,0 +1,129 @@
+// The audio room: what the input and the output stream share. The device
+// choice, chunk size and resync period as both read them from the settings,
+// the 16-bit PCM device format, COM releases, the message boxes for device
+// errors, the factor-2 resampler with its low-pass section, and the 16-bit <->
+// float sample conversions.
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstdint>
+
+const int kMinChunkFrames = 10;
+const int kMaxChunkFrames = 8192;
+
+class Resampler;
+
+// The choices both streams read at open, in this order: "DONT RESAMPLE" (not
+// "TRUE": the wave devices run at twice the rate), "USE_DIRECTX" ("TRUE":
+// DirectSound) and the chunk size of the chosen kind.
+struct DeviceChoice {
+    bool resample;
+    bool directSound;
+    int chunkFrames;
+};
+DeviceChoice readDeviceChoice();
+
+// One resampler per channel (first, second) for the processing rate, or none.
+void createResamplers(Resampler* (&resamplers)[2], bool resample, int sampleRate);
+void destroyResamplers(Resampler* (&resamplers)[2]);
+
+// Releases a COM pointer when there is one and forgets it.
+template <class T>
+void releaseInterface(T*& pointer) {
+    if (pointer) pointer->Release();
+    pointer = nullptr;
+}
+
+// Frames per chunk for the chosen device kind: "chunks" (DirectSound, default
+// 1024) or "chunks_wave" (wave API, default 512), kept when 10..8192.
+int readChunkFrames(bool directSound);
+// "resync second" x sampleRate frames; a value below 1 (or none) counts as 1.
+int readResyncPeriodFrames(int sampleRate);
+// 16-bit PCM, interleaved, at the given device rate.
+WAVEFORMATEX pcmFormat(int sampleRate, int channels);
+
+// The wave API error box: the system's text for code inside the sentence of
+// the given activity ("recording" or "playing"). errorText is the direction's
+// waveInGetErrorTextA / waveOutGetErrorTextA.
+typedef MMRESULT(WINAPI* WaveErrorTextFn)(MMRESULT, LPSTR, UINT);
+void showWaveError(MMRESULT code, WaveErrorTextFn errorText, const char* activity);
+
+// "HRESULT: 0x%x" notice for a non-zero COM result; nothing for 0.
+void showResultCode(HRESULT code);
+
+// GenFilter: one second-order IIR section (direct form I). The only type built
+// is the low-pass (4) with Q 1 and unity level; the per-sample step is the
+// only operation on the audio path.
+class GenFilter {
+public:
+    static const int kLowPass = 4;
+
+    GenFilter(int type, int sampleRate);
+    virtual ~GenFilter();
+
+    // Stores f and recomputes the coefficients when f differs from the corner.
+    void setFrequency(int f);
+    // Recomputes c0..c4; does nothing when f is at or above half of fs.
+    void computeCoefficients();
+
+    // One sample through the section, evaluated in double, stored as float.
+    float step(float x) {
+        const double y = static_cast<double>(c0) * x + static_cast<double>(c1) * x1 +
+                         static_cast<double>(c2) * x2 - static_cast<double>(c3) * y1 -
+                         static_cast<double>(c4) * y2;
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = static_cast<float>(y);
+        return y1;
+    }
+
+    float b0 = 0, b1 = 0, b2 = 0, a0 = 0, a1 = 0, a2 = 0;
+    float fs;
+    float f;
+    float q;
+    float level;
+    float w0 = 0, sinW0 = 0, cosW0 = 0, alpha = 0;
+    int type;
+    float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    float c0 = 0, c1 = 0, c2 = 0, c3 = 0, c4 = 0;
+};
+
+// Resampler: factor-2 rate change for one channel between the legacy wave
+// devices (twice the processing rate) and the processing rate. Each direction
+// runs its own low-pass section with the corner at half the processing rate.
+class Resampler {
+public:
+    explicit Resampler(int sampleRate);
+    virtual ~Resampler();
+
+    // Two device-rate samples in, one processing-rate sample out.
+    float decimate(float x0, float x1) {
+        decimation.step(x0);
+        return decimation.step(x1);
+    }
+    // One processing-rate sample in, two device-rate samples out (zero stuffing, no gain).
+    void interpolate(float x, float& y0, float& y1) {
+        y0 = interpolation.step(x);
+        y1 = interpolation.step(0.0f);
+    }
+
+    GenFilter decimation;
+    GenFilter interpolation;
+};
+
+// The 16-bit <-> float sample conversions both streams use.
+// Input side: destination[k] = source[k] * scale.
+void pcm16ToFloat(const int16_t* source, float* destination, int count, float scale);
+
+// Output side: y = x * gain * 32767, clamped to [-32765, 32766], truncated
+// toward zero; single precision throughout.
+inline int16_t floatToPcm16(float x, float gain) {
+    float y = x * gain * 32767.0f;
+    if (y > 32766.0f) y = 32766.0f;
+    if (y < -32765.0f) y = -32765.0f;
+    return static_cast<int16_t>(y);
+}
+void floatToPcm16(const float* source, int16_t* destination, int count, float gain);
