@@ -23,6 +23,9 @@ int takeFileName(char* path, int isInput);
 
 // The 44-byte RIFF/WAVE header of 16-bit PCM with the given frames.
 void buildWaveHeader(uint8_t* header, int channels, int sampleRate, uint32_t frames);
+// The same for another plain sample format: formatTag 1 (PCM) or 3 (IEEE float).
+void buildWaveHeaderAs(uint8_t* header, int formatTag, int bitsPerSample, int channels, int sampleRate,
+                       uint32_t frames);
 
 // Appends count 16-bit samples; nothing when file is INVALID_HANDLE_VALUE.
 // Write errors are not reported.

@@ -72,17 +72,23 @@ int takeFileName(char* path, int isInput) {
 }
 
 void buildWaveHeader(uint8_t* header, int channels, int sampleRate, uint32_t frames) {
-    const uint32_t dataBytes = frames * 2u * static_cast<uint32_t>(channels);
+    buildWaveHeaderAs(header, 1 /* PCM */, 16, channels, sampleRate, frames);
+}
+
+void buildWaveHeaderAs(uint8_t* header, int formatTag, int bitsPerSample, int channels, int sampleRate,
+                       uint32_t frames) {
+    const uint32_t frameBytes = static_cast<uint32_t>(bitsPerSample / 8 * channels);
+    const uint32_t dataBytes = frames * frameBytes;
     memcpy(header, "RIFF", 4);
     putLe32(header + 4, 36 + dataBytes);
     memcpy(header + 8, "WAVEfmt ", 8);
     putLe32(header + 16, 16);
-    putLe16(header + 20, 1);
+    putLe16(header + 20, static_cast<uint16_t>(formatTag));
     putLe16(header + 22, static_cast<uint16_t>(channels));
     putLe32(header + 24, static_cast<uint32_t>(sampleRate));
-    putLe32(header + 28, static_cast<uint32_t>(sampleRate) * 2u * static_cast<uint32_t>(channels));
-    putLe16(header + 32, static_cast<uint16_t>(2 * channels));
-    putLe16(header + 34, 16);
+    putLe32(header + 28, static_cast<uint32_t>(sampleRate) * frameBytes);
+    putLe16(header + 32, static_cast<uint16_t>(frameBytes));
+    putLe16(header + 34, static_cast<uint16_t>(bitsPerSample));
     memcpy(header + 36, "data", 4);
     putLe32(header + 40, dataBytes);
 }
