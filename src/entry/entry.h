@@ -48,6 +48,20 @@ void buildConnectionType(AM_MEDIA_TYPE& type, WAVEFORMATEX& format);
 int saveDefaultSetting(IBaseFilter* plugin);
 int loadDefaultSetting(IBaseFilter* plugin);
 
+// For programs that tell the user what became of a setting file: its path
+// beside the running program (0 when that does not fit 256 characters), and
+// loading any setting file into the plug-in with the reason it was not used.
+enum SettingFileResult {
+    SETTING_LOADED,
+    SETTING_MISSING,     // no such file
+    SETTING_UNREADABLE,  // cannot be opened or read
+    SETTING_FOREIGN,     // not "HwLv"
+    SETTING_OTHER_SIZE,  // written by a plug-in with another persisted size
+    SETTING_REFUSED,     // no IPersistStream, or its Load failed
+};
+int defaultSettingPath(char* path);
+SettingFileResult loadSettingFile(IBaseFilter* plugin, const char* path);
+
 // A COM error raised as a C++ exception by code we call; shown, never rethrown.
 struct ComError {
     HRESULT hr;

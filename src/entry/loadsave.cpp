@@ -13,14 +13,6 @@ namespace {
 
 const char kMagic[4] = {'H', 'w', 'L', 'v'};
 
-// "<executable's folder>\Default Live setting" into path (256 bytes), 0 if it does not fit.
-int settingFilePath(char* path) {
-    char folder[kHostDirectoryBytes];
-    hostProgramDirectory(folder);
-    int length = snprintf(path, 256, "%s\\Default Live setting", folder);
-    return length > 0 && length < 256 ? 1 : 0;
-}
-
 // The plug-in's persistence interface and its maximum size; 0 when it has none.
 IPersistStream* persistenceOf(IBaseFilter* plugin, ULARGE_INTEGER& size) {
     IPersistStream* persist = nullptr;
@@ -84,7 +76,7 @@ void writeSettingFile(const char* path, IBaseFilter* plugin, IStream* state) {
 
 int saveDefaultSetting(IBaseFilter* plugin) {
     char path[256];
-    if (!settingFilePath(path)) return 0;
+    if (!defaultSettingPath(path)) return 0;
     IStream* state = captureState(plugin);
     if (!state) return 0;
     writeSettingFile(path, plugin, state);
@@ -92,16 +84,28 @@ int saveDefaultSetting(IBaseFilter* plugin) {
     return 1;
 }
 
+int defaultSettingPath(char* path) {
+    char folder[kHostDirectoryBytes];
+    hostProgramDirectory(folder);
+    int length = snprintf(path, 256, "%s\\Default Live setting", folder);
+    return length > 0 && length < 256 ? 1 : 0;
+}
+
 int loadDefaultSetting(IBaseFilter* plugin) {
     char path[256];
-    if (!settingFilePath(path) || GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return 0;
+    if (!defaultSettingPath(path)) return 0;
+    return loadSettingFile(plugin, path) == SETTING_LOADED ? 1 : 0;
+}
+
+SettingFileResult loadSettingFile(IBaseFilter* plugin, const char* path) {
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return SETTING_MISSING;
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
+    if (file == INVALID_HANDLE_VALUE) return SETTING_UNREADABLE;
     char magic[4] = {};
     uint64_t sizeField = 0;
     if (!readBytes(file, magic, 4) || memcmp(magic, kMagic, 4) != 0 || !readBytes(file, &sizeField, 8)) {
         CloseHandle(file);
-        return 0;
+        return SETTING_FOREIGN;
     }
     IStream* stream = nullptr;
     ULARGE_INTEGER size;
@@ -109,12 +113,16 @@ int loadDefaultSetting(IBaseFilter* plugin) {
     bool read = SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) && SUCCEEDED(stream->SetSize(size)) &&
                 copyStreamMemory(stream, file, size.LowPart, false);
     CloseHandle(file);
-    int result = 0;
+    SettingFileResult result = SETTING_UNREADABLE;
     if (read) {
         ULARGE_INTEGER current;
         IPersistStream* persist = persistenceOf(plugin, current);
+        result = SETTING_REFUSED;
         if (persist) {
-            if (current.LowPart == size.LowPart) result = SUCCEEDED(persist->Load(stream)) ? 1 : 0;
+            if (current.LowPart != size.LowPart)
+                result = SETTING_OTHER_SIZE;
+            else if (SUCCEEDED(persist->Load(stream)))
+                result = SETTING_LOADED;
             persist->Release();
         }
     }
