@@ -20,8 +20,6 @@ const char kCaption[] = "Harnwick Live";
 // The entry of HarnwickLive.dll: one 32-bit argument (unused), returns 1.
 typedef LONG(WINAPI* MainEntryPointFn)(LONG);
 
-void tellUser(const char* text) { showMessage(nullptr, text, kCaption, MB_OK | MB_ICONERROR); }
-
 bool fileExists(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -39,7 +37,9 @@ MainEntryPointFn findEntry(HMODULE dll) {
 
 }  // namespace
 
-bool ensurePluginRegistered(const std::string& folder) {
+void showHostError(const char* text) { showMessage(nullptr, text, kCaption, MB_OK | MB_ICONERROR); }
+
+bool ensurePluginRegistered(const std::string& folder, TellUserFn tell) {
     // A registration whose DLL is gone (a moved or deleted installation)
     // counts as none: the plug-in beside the program takes its place.
     std::string registered = registeredServerPath(CLSID_HarnwickAmp);
@@ -51,7 +51,7 @@ bool ensurePluginRegistered(const std::string& folder) {
                  "The Harnwick amplifier plug-in is not installed, and %s was not found beside Harnwick Live in\n%s\n"
                  "Please reinstall Harnwick Live.",
                  kPluginDllName, folder.c_str());
-        tellUser(text);
+        tell(text);
         return false;
     }
     HRESULT hr = callServerRegistration(plugin.c_str(), true);
@@ -61,7 +61,7 @@ bool ensurePluginRegistered(const std::string& folder) {
                  "The Harnwick amplifier plug-in\n%s\ncould not be registered (error 0x%08X).\n"
                  "Please start Harnwick Live once with administrator rights.",
                  plugin.c_str(), unsigned(hr));
-        tellUser(text);
+        tell(text);
         return false;
     }
     return true;
@@ -74,13 +74,13 @@ bool runLiveEntry(const std::string& folder) {
     if (!dll) {
         snprintf(text, sizeof text, "Harnwick Live could not load\n%s\n(error %lu). Please reinstall Harnwick Live.",
                  path.c_str(), GetLastError());
-        tellUser(text);
+        showHostError(text);
         return false;
     }
     MainEntryPointFn entry = findEntry(dll);
     if (!entry) {
         snprintf(text, sizeof text, "%s\nhas no entry MainEntryPoint. Please reinstall Harnwick Live.", path.c_str());
-        tellUser(text);
+        showHostError(text);
         FreeLibrary(dll);
         return false;
     }
@@ -95,7 +95,7 @@ int hostMain() {
     if (FAILED(hr)) {
         char text[128];
         snprintf(text, sizeof text, "Harnwick Live could not start COM (error 0x%08X).", unsigned(hr));
-        tellUser(text);
+        showHostError(text);
         return 1;
     }
     std::string folder = moduleFolder(nullptr);

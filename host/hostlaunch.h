@@ -13,7 +13,11 @@ extern const char kPluginDllName[];  // "HarnwickAmp.dll"
 // Registers <folder>\HarnwickAmp.dll when the plug-in's class has no
 // in-process server entry, or one whose DLL no longer exists. True when the
 // class is registered afterwards (a working registration is left as it is).
-bool ensurePluginRegistered(const std::string& folder);
+// A failure is told through tell: the "Harnwick Live" box by default; a
+// console program passes its own.
+typedef void (*TellUserFn)(const char* text);
+void showHostError(const char* text);
+bool ensurePluginRegistered(const std::string& folder, TellUserFn tell = showHostError);
 
 // Loads <folder>\HarnwickLive.dll and calls MainEntryPoint(0). False when
 // the DLL or its entry cannot be found.
