@@ -14,7 +14,11 @@ bool isAudio(const AM_MEDIA_TYPE* mt) {
 PassThroughInput::PassThroughInput(PassThroughFilter* filter)
     : BaseInputPin("Pass-through input", filter, filter->filterLock(), L"In"), owner_(filter) {}
 
-HRESULT PassThroughInput::checkMediaType(const AM_MEDIA_TYPE* mt) { return isAudio(mt) ? S_OK : E_INVALIDARG; }
+std::atomic<bool> PassThroughFilter::refuseTypes{false};
+
+HRESULT PassThroughInput::checkMediaType(const AM_MEDIA_TYPE* mt) {
+    return isAudio(mt) && !PassThroughFilter::refuseTypes ? S_OK : E_INVALIDARG;
+}
 
 HRESULT PassThroughInput::receive(IMediaSample* sample) {
     int n = ++owner_->samplesReceived;

@@ -55,6 +55,8 @@ public:
     std::atomic<HRESULT> lastDeliverResult{S_OK};
     // Set: samples are kept (one reference each) instead of delivered.
     std::atomic<bool> keepSamples{false};
+    // Set: every pass-through input refuses every media type offered.
+    static std::atomic<bool> refuseTypes;
     // Releases the kept samples.
     void releaseKept();
 
