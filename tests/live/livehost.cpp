@@ -17,8 +17,10 @@ std::string toWindowsPath(const char* unixPath) {
     return path;
 }
 
-// Runs a program to its end and returns what it printed.
-std::string runAndCapture(const std::string& commandLine) {
+}  // namespace
+
+std::string runAndCapture(const std::string& commandLine, long* exitCode) {
+    if (exitCode) *exitCode = -1;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return "";
@@ -39,13 +41,17 @@ std::string runAndCapture(const std::string& commandLine) {
         char buffer[4096];
         DWORD got = 0;
         while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) output.append(buffer, got);
-        WaitForSingleObject(process.hProcess, 30000);
+        DWORD code = static_cast<DWORD>(-1);
+        if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+        if (exitCode) *exitCode = static_cast<long>(code);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
     CloseHandle(readEnd);
     return output;
 }
+
+namespace {
 
 std::string traceview(const std::string& arguments) {
     return runAndCapture("\"" + toWindowsPath(HW_TRACEVIEW) + "\" " + arguments);

@@ -11,6 +11,10 @@
 // The product folder (HarnwickLive.exe, its DLLs, the test plug-ins).
 std::string productFolder();
 
+// Runs a program to its end (30 s at most): what it printed on both
+// outputs, and its exit code (-1 when it did not end) when exitCode is given.
+std::string runAndCapture(const std::string& commandLine, long* exitCode = nullptr);
+
 class LiveHost {
 public:
     LiveHost() = default;
