@@ -216,7 +216,7 @@ std::string reampWith(const ReampOptions& options, ReampJob& job, ReampReport& r
     }
     if (problem.empty()) {
         problem = openWavOutput(report.output, job.in.channels, job.in.rate, options.floatOutput, job.in.frames,
-                                job.chunkFrames, job.out);
+                                job.out);
         if (problem.empty()) {
             problem = processTake(options, job, plugin, graph, report);
             if (problem.empty()) problem = finishWavOutput(job.out);

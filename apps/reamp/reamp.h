@@ -72,9 +72,11 @@ struct WavInput {
     int rate = 0;
     int frameBytes = 0;
     int64_t frames = 0;     // frames the take holds
-    int64_t framesLeft = 0;
+    int64_t framesLeft = 0;    // not yet handed out
+    int64_t bytesUnread = 0;   // of the take's data, not yet read from the file
     bool interrupted = false;  // the header did not give the length (a take cut short)
-    std::vector<uint8_t> raw;  // one chunk of file bytes
+    std::vector<uint8_t> raw;  // file bytes read ahead: few, large reads
+    size_t rawStart = 0, rawEnd = 0;
 };
 
 // Opens a WAV file and reads its header. "" or the problem, without the path.
@@ -95,13 +97,13 @@ struct WavOutput {
     int rate = 0;
     int64_t frames = 0;
     std::string problem;       // why the last write failed
-    std::vector<int16_t> pcm;  // one chunk converted to 16 bits
+    std::vector<uint8_t> pending;  // converted samples gathered for one large write
 };
 
 // Creates the work file for a take of the given frames. "" or the problem,
 // one line naming the output (as are the problems below).
 std::string openWavOutput(const std::string& path, int channels, int rate, bool isFloat, int64_t frames,
-                          int chunkFrames, WavOutput& out);
+                          WavOutput& out);
 bool writeWavFrames(WavOutput& out, const float* samples, int frames);
 // Writes the header and gives the work file the output's name. "" or the problem.
 std::string finishWavOutput(WavOutput& out);

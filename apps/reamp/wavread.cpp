@@ -9,7 +9,9 @@
 namespace {
 
 const uint32_t kOpenEnded = 0xFFFFFFFFu;
-const int kRawBytes = kReampMaxChunk * 8;  // the largest chunk of stereo 32-bit frames
+// Read ahead: twice the largest chunk of stereo 32-bit frames, so a chunk
+// always fits after what is left of the last read.
+const size_t kRawBytes = kReampMaxChunk * 8 * 2;
 
 // The live capture's 16-bit scale (1/32767), so a take the live host recorded
 // reaches the plug-in with exactly the values it had while playing.
@@ -126,20 +128,40 @@ std::string openWavInput(const std::string& path, WavInput& in) {
     const int64_t bytes = in.interrupted ? available : int64_t(dataBytes);
     in.frames = bytes / in.frameBytes;
     in.framesLeft = in.frames;
+    in.bytesUnread = in.frames * in.frameBytes;
     if (in.frames == 0) return "the take holds no audio";
     in.raw.resize(kRawBytes);
     return "";
 }
 
+namespace {
+
+// Makes bytes of the take available at in.rawStart, reading ahead as far as the buffer allows.
+bool fill(WavInput& in, size_t bytes) {
+    if (in.rawEnd - in.rawStart >= bytes) return true;
+    memmove(in.raw.data(), in.raw.data() + in.rawStart, in.rawEnd - in.rawStart);
+    in.rawEnd -= in.rawStart;
+    in.rawStart = 0;
+    int64_t wanted = int64_t(in.raw.size() - in.rawEnd);
+    if (wanted > in.bytesUnread) wanted = in.bytesUnread;
+    if (!readExactly(in.file, in.raw.data() + in.rawEnd, static_cast<DWORD>(wanted))) return false;
+    in.rawEnd += static_cast<size_t>(wanted);
+    in.bytesUnread -= wanted;
+    return in.rawEnd >= bytes;
+}
+
+}  // namespace
+
 int readWavFrames(WavInput& in, float* destination, int frames) {
     if (frames > kReampMaxChunk) frames = kReampMaxChunk;
     if (frames > in.framesLeft) frames = static_cast<int>(in.framesLeft);
     if (frames <= 0) return 0;
-    const DWORD bytes = static_cast<DWORD>(frames * in.frameBytes);
-    if (!readExactly(in.file, in.raw.data(), bytes)) return -1;
+    const size_t bytes = static_cast<size_t>(frames) * in.frameBytes;
+    if (!fill(in, bytes)) return -1;
+    const uint8_t* p = in.raw.data() + in.rawStart;
+    in.rawStart += bytes;
     in.framesLeft -= frames;
     const int count = frames * in.channels;
-    const uint8_t* p = in.raw.data();
     switch (in.formatTag == 3 ? 0 : in.bits) {
     case 0:
         memcpy(destination, p, bytes);
@@ -148,7 +170,12 @@ int readWavFrames(WavInput& in, float* destination, int frames) {
         for (int i = 0; i < count; ++i) destination[i] = (int(p[i]) - 128) * (1.0f / 128.0f);
         break;
     case 16:
-        for (int i = 0; i < count; ++i) destination[i] = int16_t(le16(p + 2 * i)) * k16BitScale;
+        // Windows runs little-endian: the file's samples are the machine's.
+        for (int i = 0; i < count; ++i) {
+            int16_t v;
+            memcpy(&v, p + 2 * i, 2);
+            destination[i] = v * k16BitScale;
+        }
         break;
     case 24:
         for (int i = 0; i < count; ++i) {

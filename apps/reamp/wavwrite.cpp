@@ -11,6 +11,8 @@
 namespace {
 
 const uint32_t kMaxDataBytes = 0xFFFFFFFFu - 36;
+// Converted samples are written in blocks of this size: few, large writes.
+const size_t kPendingBytes = kReampMaxChunk * 8 * 2;
 
 std::string systemText(DWORD error) {
     char text[256] = "";
@@ -31,10 +33,17 @@ std::string cannotWrite(const WavOutput& out, DWORD error) {
     return out.path + ": cannot be written (" + systemText(error) + ")";
 }
 
+bool flush(WavOutput& out) {
+    const bool written = writeAll(out.file, out.pending.data(), static_cast<DWORD>(out.pending.size()));
+    if (!written) out.problem = cannotWrite(out, GetLastError());
+    out.pending.clear();
+    return written;
+}
+
 }  // namespace
 
 std::string openWavOutput(const std::string& path, int channels, int rate, bool isFloat, int64_t frames,
-                          int chunkFrames, WavOutput& out) {
+                          WavOutput& out) {
     out.path = path;
     out.workPath = path + ".reamp-work";
     out.isFloat = isFloat;
@@ -52,27 +61,29 @@ std::string openWavOutput(const std::string& path, int channels, int rate, bool 
         discardWavOutput(out);
         return problem;
     }
-    if (!isFloat) out.pcm.resize(static_cast<size_t>(chunkFrames) * channels);
+    out.pending.reserve(kPendingBytes);
     return "";
 }
 
 bool writeWavFrames(WavOutput& out, const float* samples, int frames) {
-    const int count = frames * out.channels;
-    bool written;
-    if (out.isFloat) {
-        written = writeAll(out.file, samples, static_cast<DWORD>(count) * 4);
-    } else {
-        floatToPcm16(samples, out.pcm.data(), count, 1.0f);
-        written = writeAll(out.file, out.pcm.data(), static_cast<DWORD>(count) * 2);
-    }
-    if (written)
-        out.frames += frames;
+    const size_t count = static_cast<size_t>(frames) * out.channels;
+    const size_t bytes = count * (out.isFloat ? 4 : 2);
+    if (out.pending.size() + bytes > kPendingBytes && !flush(out)) return false;
+    const size_t at = out.pending.size();
+    out.pending.resize(at + bytes);
+    if (out.isFloat)
+        memcpy(out.pending.data() + at, samples, bytes);
     else
-        out.problem = cannotWrite(out, GetLastError());
-    return written;
+        floatToPcm16(samples, reinterpret_cast<int16_t*>(out.pending.data() + at), static_cast<int>(count), 1.0f);
+    out.frames += frames;
+    return true;
 }
 
 std::string finishWavOutput(WavOutput& out) {
+    if (!flush(out)) {
+        discardWavOutput(out);
+        return out.problem;
+    }
     uint8_t header[kWaveHeaderBytes];
     if (out.isFloat)
         buildWaveHeaderAs(header, 3 /* IEEE float */, 32, out.channels, out.rate, static_cast<uint32_t>(out.frames));
