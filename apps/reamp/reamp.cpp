@@ -193,7 +193,7 @@ std::string processTake(const ReampOptions& options, ReampJob& job, IBaseFilter*
     report.seconds = reampClock() - progress.started;
     report.toolSeconds = job.toolSeconds;
     if (report.viaGraph) report.pluginSeconds = report.seconds - job.toolSeconds;
-    if (options.showProgress) options.say("\n");
+    if (progress.lastShown > 0) options.say("\n");  // the progress line stays above the result
     if (!problem.empty()) return pluginName(clsidOf(options)) + ": " + problem;
     if (job.readFailed) return options.input + ": cannot be read to its end";
     if (job.writeFailed) return job.out.problem;
@@ -287,9 +287,11 @@ int runReamp(const ReampOptions& given, ReampReport& report) {
         report.message = options.input + ": " + problem;
         return 1;
     }
-    if (job.in.interrupted)
-        options.say((options.input + ": the recording was cut short; re-amping the " +
-                     std::to_string(job.in.frames / job.in.rate) + " s it holds.\n").c_str());
+    if (job.in.interrupted) {
+        char text[64];
+        snprintf(text, sizeof text, "%.1f s", double(job.in.frames) / job.in.rate);
+        options.say((options.input + ": the recording was cut short; re-amping the " + text + " it holds.\n").c_str());
+    }
     job.chunkFrames = options.chunkFrames ? options.chunkFrames : liveChunkFrames();
     job.finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     report.rate = job.in.rate;

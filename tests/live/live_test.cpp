@@ -211,12 +211,26 @@ TEST_F(LiveTest, ReampingTheInputTakeGivesTheOutputTakeBack) {
         ASSERT_EQ(0, code) << said;
         EXPECT_EQ(plugin == kNoDirectPlugin, said.find("through the filter graph") != std::string::npos) << said;
         const Wave again = readWave(reamped);
-        EXPECT_EQ(live.samples.size(), again.samples.size());
-        size_t chunks = 0, same = 0;
-        for (size_t at = 0; at < live.samples.size() && at < again.samples.size(); at += chunk, ++chunks) {
+        // When the capture has nothing within its wait, the host processes a
+        // chunk of silence that the input take does not hold; from rest the
+        // amplifier stays silent on it. Such chunks of the output take are
+        // passed over; every other chunk must come back exactly.
+        size_t at = 0, from = 0, chunks = 0, same = 0, skipped = 0;
+        while (at < live.samples.size()) {
             const size_t n = std::min(chunk, live.samples.size() - at);
-            if (at + n <= again.samples.size() && memcmp(&live.samples[at], &again.samples[at], n * 2) == 0) ++same;
+            const bool equal = from + n <= again.samples.size() &&
+                               memcmp(&live.samples[at], &again.samples[from], n * 2) == 0;
+            const bool silent = std::all_of(&live.samples[at], &live.samples[at] + n, [](int16_t v) { return v == 0; });
+            if (!equal && silent && n == chunk) {
+                ++skipped;
+            } else {
+                ++chunks;
+                same += equal;
+                from += n;
+            }
+            at += n;
         }
+        EXPECT_EQ(again.samples.size(), from) << "the whole re-amped take was compared; " << skipped << " passed over";
         EXPECT_EQ(chunks, same) << "chunks that differ from the live output take";
     }
 }
