@@ -12,6 +12,7 @@
 #include "passthrough.h"
 #include "pluginswap.h"
 #include "reamp.h"
+#include "registration.h"
 #include "support/testenv.h"
 
 namespace {
@@ -298,7 +299,12 @@ TEST_F(ReampTest, BadInputsGiveOneLineAndLeaveNoOutput) {
 TEST_F(ReampTest, TheAmpSoundsTheSameDirectAndThroughTheGraphWithTheSavedSound) {
     const std::string take = pluckedTake();
     ReampReport report;
-    ASSERT_EQ(0, reamp({take, tempPath("initial.wav")}, report, true)) << report.message;
+    {
+        PluginClassSwap unregistered("");
+        ASSERT_EQ(S_OK, unregistered.result());
+        ASSERT_EQ(0, reamp({take, tempPath("initial.wav")}, report, true)) << report.message;
+        EXPECT_TRUE(isClassRegistered(CLSID_HarnwickAmp)) << "the plug-in beside the program was registered";
+    }
     EXPECT_FALSE(report.viaGraph);
     ASSERT_FALSE(g_said.empty());
     EXPECT_NE(std::string::npos, g_said[0].find("No sound saved")) << "without a saved sound the user is told";
@@ -319,7 +325,11 @@ TEST_F(ReampTest, TheAmpSoundsTheSameDirectAndThroughTheGraphWithTheSavedSound) 
     {
         PluginClassSwap swap(kNoDirectPlugin);
         ASSERT_EQ(S_OK, swap.result());
-        ASSERT_EQ(0, reamp({take, tempPath("graph.wav"), "--chunk", "333"}, report, true)) << report.message;
+        // The same sound, kept in a file of the user's own.
+        ASSERT_TRUE(MoveFileA(liveSetting_.c_str(), tempPath("my sound").c_str()));
+        ASSERT_EQ(0, reamp({take, tempPath("graph.wav"), "--chunk", "333", "--state", tempPath("my sound")}, report,
+                           true))
+            << report.message;
         EXPECT_TRUE(report.viaGraph);
     }
     Output initial = readOutput(tempPath("initial.wav"));
@@ -328,6 +338,22 @@ TEST_F(ReampTest, TheAmpSoundsTheSameDirectAndThroughTheGraphWithTheSavedSound) 
     ASSERT_EQ(88200u, direct.pcm.size());
     EXPECT_TRUE(direct.pcm == graph.pcm) << "the same take, sample for sample";
     EXPECT_FALSE(direct.pcm == initial.pcm) << "the saved sound was used";
+}
+
+// Ctrl+C while the take is on its way: nothing is written.
+void cancelAtOnce(const char*) { requestReampCancel(); }
+
+TEST_F(ReampTest, AStoppedRunWritesNothing) {
+    const std::string take = pluckedTake();
+    ReampOptions options;
+    options.input = take;
+    options.pluginClass = &CLSID_TestPassThrough;
+    options.say = cancelAtOnce;  // called with the note that no sound was saved, before the first chunk
+    ReampReport report;
+    EXPECT_EQ(1, runReamp(options, report));
+    EXPECT_EQ(0u, report.message.find("Stopped")) << report.message;
+    EXPECT_FALSE(exists(report.output)) << report.output;
+    EXPECT_FALSE(exists(report.output + ".reamp-work"));
 }
 
 }  // namespace
