@@ -138,6 +138,7 @@ protected:
         EXPECT_EQ("", parseReampArguments(int(argv.size()), argv.data(), options));
         if (!amp) options.pluginClass = &CLSID_TestPassThrough;
         options.say = collect;
+        options.showProgress = true;  // as on a console
         return runReamp(options, report);
     }
 
@@ -320,8 +321,13 @@ TEST_F(ReampTest, TheAmpSoundsTheSameDirectAndThroughTheGraphWithTheSavedSound) 
         ASSERT_EQ(1, saveDefaultSetting(amp));
         amp->Release();
     }
+    g_said.clear();
     ASSERT_EQ(0, reamp({take, tempPath("direct.wav")}, report, true)) << report.message;
     EXPECT_FALSE(report.viaGraph);
+    ASSERT_GE(g_said.size(), 2u);
+    EXPECT_EQ(0u, g_said[0].find("\r  0 %  ")) << g_said[0];
+    EXPECT_NE(std::string::npos, g_said[0].find(" x real time")) << g_said[0];
+    EXPECT_EQ("\n", g_said.back()) << "the progress line is ended before the result";
     {
         PluginClassSwap swap(kNoDirectPlugin);
         ASSERT_EQ(S_OK, swap.result());
