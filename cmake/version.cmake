@@ -1,0 +1,26 @@
+# hw_version_resource(<target> "<description>")
+# Gives a program or DLL of the product its version resource: product name,
+# the one product version (project() in the top CMakeLists.txt), the file's
+# description and name, as Explorer's properties and the installer show them.
+set(HW_VERSION_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/version.rc.in)
+
+function(hw_version_resource target description)
+  get_target_property(type ${target} TYPE)
+  get_target_property(name ${target} OUTPUT_NAME)
+  if(NOT name)
+    set(name ${target})
+  endif()
+  if(type STREQUAL "EXECUTABLE")
+    set(HW_VI_TYPE VFT_APP)
+    set(HW_VI_FILE ${name}.exe)
+  else()
+    set(HW_VI_TYPE VFT_DLL)
+    set(HW_VI_FILE ${name}.dll)
+  endif()
+  set(HW_VI_NAME ${name})
+  set(HW_VI_DESCRIPTION "${description}")
+  set(HW_VI_NUMBERS "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0")
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${HW_VERSION_TEMPLATE} ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
