@@ -3,7 +3,31 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
+#include "tracelog/trace.h"
+
 const char* const kSettingsKey = "SOFTWARE\\Quillmark Labs\\Harnwick Live\\Settings";
+
+namespace {
+
+LONG writeFailureTold = 0;
+
+// A refused write would otherwise lose the user's settings without a word (a
+// standard user without write access to the key, as when running from the
+// zip): say so once per process, naming the key; later failures go unsaid.
+void tellWriteFailureOnce(LONG error) {
+    if (InterlockedExchange(&writeFailureTold, 1)) return;
+    char text[512];
+    snprintf(text, sizeof text,
+             "Harnwick Live cannot save its settings: writing to the registry key\n"
+             "HKEY_LOCAL_MACHINE\\%s\nwas refused (error %ld).\n\n"
+             "Changes to the settings will not be kept. Ask an administrator to give you write access to this "
+             "key, or install Harnwick Live with its setup program.",
+             kSettingsKey, long(error));
+    showMessage(nullptr, text, "Harnwick Live", MB_OK | MB_ICONWARNING);
+}
+
+}  // namespace
 
 void readSettingText(const char* name, char* buffer) {
     memset(buffer, 0, kSettingTextBytes + 1);
@@ -41,11 +65,17 @@ bool readSettingFlag(const char* name) {
 void writeSettingText(const char* name, const char* text) {
     HKEY key;
     DWORD disposition;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                        nullptr, &key, &disposition) != ERROR_SUCCESS)
-        return;  // writes fail silently by design: the next read gives the old value
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(strlen(text) + 1));
-    RegCloseKey(key);
+    LONG error = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                 KEY_SET_VALUE, nullptr, &key, &disposition);
+    if (error == ERROR_SUCCESS) {
+        error = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                               static_cast<DWORD>(strlen(text) + 1));
+        RegCloseKey(key);
+    }
+    // The caller goes on either way: the next read gives the old value.
+    if (error == ERROR_SUCCESS) return;
+    TRACE(TRACE_WARNING, "Setting \"%s\" not stored: registry error %ld", name, long(error));
+    tellWriteFailureOnce(error);
 }
 
 void writeSettingInt(const char* name, int value) {

@@ -1,6 +1,7 @@
 // The settings store: every option and learned value as named text under one
 // registry key. Nothing is cached; each call opens and closes the key. Readers
-// apply their own defaults; writes never report failure.
+// apply their own defaults; writes report no failure to their caller, but the
+// first refused write of a process tells the user once, naming the key.
 //
 // Device lookup: turns the stored DirectSound device positions
 // ("DX_OUT_DEVICE", "DX_IN_DEVICE") back into device GUIDs, and fills the

@@ -1,6 +1,7 @@
 #include <string>
 
 #include "settings/settings.h"
+#include "support/regdeny.h"
 #include "support/testenv.h"
 
 namespace {
@@ -115,44 +116,26 @@ TEST_F(SettingsTest, OverLongValuesReadAsMissing) {
     EXPECT_EQ("mix", readSettingText("SAVE_OUTPUT_FILENAME"));
 }
 
-TEST_F(SettingsTest, WriteFailureIsSilentAndKeepsOldValue) {
+TEST_F(SettingsTest, RefusedWriteKeepsOldValueAndTellsTheUserOnceNamingTheKey) {
     writeSettingInt("TAKE_NUMBER", 5);
 
-    // Deny writes on the key to everyone, as a limited user would meet HKLM.
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, WRITE_DAC | KEY_READ, &key));
-    SECURITY_DESCRIPTOR sd;
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    BYTE aclBuffer[256];
-    PACL acl = reinterpret_cast<PACL>(aclBuffer);
-    InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION);
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-    AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | WRITE_DAC | DELETE, everyone);
-    SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd));
-    RegCloseKey(key);
-
-    HKEY probe;
-    LONG denied = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, &probe);
-    if (denied == ERROR_SUCCESS) RegCloseKey(probe);
-    ASSERT_EQ(ERROR_ACCESS_DENIED, denied) << "the registry did not enforce the denial";
+    // As a standard user meets the key under HKEY_LOCAL_MACHINE.
+    RegistryWriteDenial denial(HKEY_LOCAL_MACHINE, kSettingsKey);
+    ASSERT_EQ(ERROR_SUCCESS, denial.result()) << "the registry did not enforce the denial";
 
     MessageBoxRecorder boxes;
     writeSettingInt("TAKE_NUMBER", 6);
     writeSettingText("NEW_VALUE", "x");
-    EXPECT_TRUE(boxes.calls().empty());
+    EXPECT_EQ(1u, boxes.calls().size()) << "one message for the process, not one per write";
+    for (const MessageBoxRecorder::Call& box : boxes.calls()) {
+        EXPECT_EQ("Harnwick Live", box.caption);
+        EXPECT_EQ(UINT(MB_OK | MB_ICONWARNING), box.flags);
+        EXPECT_NE(std::string::npos,
+                  box.text.find("HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmark Labs\\Harnwick Live\\Settings"))
+            << box.text;
+    }
     EXPECT_EQ(5, readSettingInt("TAKE_NUMBER"));
     EXPECT_EQ("", readSettingText("NEW_VALUE"));
-
-    // Give write access back so the fixture can remove the key.
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, WRITE_DAC, &key));
-    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr);
-    SetSecurityDescriptorDacl(&sd, FALSE, nullptr, FALSE);
-    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
-    RegCloseKey(key);
-    FreeSid(everyone);
 }
 
 }  // namespace
