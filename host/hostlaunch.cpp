@@ -35,6 +35,21 @@ MainEntryPointFn findEntry(HMODULE dll) {
     return nullptr;
 }
 
+// A standard user may not register machine-wide: the plug-in, and the live
+// host's filters that its entry registers (machine-wide, in vain), are
+// registered for this user instead. The plug-in's registration decides.
+HRESULT registerForUser(const std::string& folder, const std::string& plugin) {
+    HRESULT hr = callServerRegistrationForUser(plugin.c_str(), true);
+    TRACE(TRACE_INFO, "Registering %s for the current user: HRESULT = 0x%08x", plugin.c_str(), unsigned(hr));
+    if (FAILED(hr)) return hr;
+    if (userServerPath(CLSID_HarnwickAmp) != plugin) return REGDB_E_CLASSNOTREG;
+    std::string live = folder + "\\" + kLiveDllName;
+    HRESULT liveHr = callServerRegistrationForUser(live.c_str(), true);
+    TRACE(liveHr == S_OK ? TRACE_INFO : TRACE_WARNING, "Registering %s for the current user: HRESULT = 0x%08x",
+          live.c_str(), unsigned(liveHr));
+    return S_OK;
+}
+
 }  // namespace
 
 void showHostError(const char* text) { showMessage(nullptr, text, kCaption, MB_OK | MB_ICONERROR); }
@@ -56,7 +71,9 @@ bool ensurePluginRegistered(const std::string& folder, TellUserFn tell) {
     }
     HRESULT hr = callServerRegistration(plugin.c_str(), true);
     TRACE(TRACE_INFO, "Registering %s: HRESULT = 0x%08x", plugin.c_str(), unsigned(hr));
-    if (FAILED(hr) || !isClassRegistered(CLSID_HarnwickAmp)) {
+    if (hr == E_ACCESSDENIED) hr = registerForUser(folder, plugin);
+    else if (SUCCEEDED(hr) && !isClassRegistered(CLSID_HarnwickAmp)) hr = REGDB_E_CLASSNOTREG;
+    if (FAILED(hr)) {
         snprintf(text, sizeof text,
                  "The Harnwick amplifier plug-in\n%s\ncould not be registered (error 0x%08X).\n"
                  "Please start Harnwick Live once with administrator rights.",

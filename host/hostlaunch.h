@@ -13,6 +13,8 @@ extern const char kPluginDllName[];  // "HarnwickAmp.dll"
 // Registers <folder>\HarnwickAmp.dll when the plug-in's class has no
 // in-process server entry, or one whose DLL no longer exists. True when the
 // class is registered afterwards (a working registration is left as it is).
+// When machine-wide registration is refused (a standard user), the plug-in
+// and HarnwickLive.dll beside it are registered for the current user.
 // A failure is told through tell: the "Harnwick Live" box by default; a
 // console program passes its own.
 typedef void (*TellUserFn)(const char* text);

@@ -7,6 +7,7 @@
 #include "amptest.h"
 #include "hostlaunch.h"
 #include "registration.h"
+#include "support/regdeny.h"
 
 namespace {
 
@@ -104,6 +105,28 @@ TEST_F(HostTest, RegistersThePluginBesideTheProgramOnlyWhenItsClassIsMissingOrSt
         EXPECT_EQ(pluginPath(kAmpPlugin), registeredServerPath(CLSID_HarnwickAmp));
     }
     EXPECT_TRUE(boxes.calls().empty());
+}
+
+TEST_F(HostTest, RegistersThePluginAndTheLiveDllForTheUserWhenMachineWideRegistrationIsRefused) {
+    MessageBoxRecorder boxes;
+    PluginClassSwap none("");
+    // As for a standard user: the plug-in's machine-wide class key is not writable.
+    RegistryWriteDenial denial(HKEY_LOCAL_MACHINE, "Software\\Classes\\CLSID\\{8C5FA956-AA2A-4623-8BDC-E495166C892E}");
+    ASSERT_EQ(ERROR_SUCCESS, denial.result());
+    const std::string plugin = pluginPath(kAmpPlugin), live = pluginPath("HarnwickLive.dll");
+    ASSERT_EQ(E_ACCESSDENIED, callServerRegistration(plugin.c_str(), true));
+
+    EXPECT_TRUE(ensurePluginRegistered(moduleFolder(nullptr)));
+    CLSID reader;
+    CLSIDFromString(L"{6A1C6D21-3F0B-4E4B-9C5A-2B7E8D10A4C1}", &reader);
+    EXPECT_EQ(plugin, userServerPath(CLSID_HarnwickAmp));
+    EXPECT_EQ(live, userServerPath(reader));
+    EXPECT_TRUE(boxes.calls().empty());
+
+    EXPECT_EQ(S_OK, callServerRegistrationForUser(plugin.c_str(), false));
+    EXPECT_EQ(S_OK, callServerRegistrationForUser(live.c_str(), false));
+    EXPECT_EQ("", userServerPath(CLSID_HarnwickAmp));
+    EXPECT_EQ("", userServerPath(reader));
 }
 
 TEST_F(HostTest, TellsTheUserWhenThePluginIsMissingOrCannotRegister) {
