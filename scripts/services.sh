@@ -4,11 +4,13 @@
 # "speaker" null sinks, and an Xvfb screen.
 #   services.sh start   prints nothing on success; leaves pids in $HW_RUNTIME
 #   services.sh stop    stops only what start started
+#   services.sh prepare makes the Wine prefix ready ($WINEPREFIX_OVERRIDE for
+#                       another than the project's) and starts nothing
 # Source scripts/env.sh and set DISPLAY=:$HW_DISPLAY_NUM before using them.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
-start_prefix() {
+prepare_prefix() {
   # Wine's desktop process starts with the first Wine program and keeps the
   # display it was started with: it must be the Xvfb screen.
   export DISPLAY=":$HW_DISPLAY_NUM"
@@ -24,12 +26,20 @@ start_prefix() {
     mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
     cp -n /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   fi
-  wineserver -p >/dev/null 2>&1 &
-  echo $! > "$HW_RUNTIME/wineserver.pid"
+}
+
+prefix_settings() {
   wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null 2>&1
   # No window manager runs on the screen: Wine draws the window frames itself,
   # and does not wait (2 s each time) for a manager to confirm a window closed.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+}
+
+start_prefix() {
+  prepare_prefix
+  wineserver -p >/dev/null 2>&1 &
+  echo $! > "$HW_RUNTIME/wineserver.pid"
+  prefix_settings
 }
 
 start_pulse() {
@@ -72,5 +82,6 @@ mkdir -p "$HW_RUNTIME"
 case "${1:-}" in
   start) start_pulse; start_xvfb; start_prefix ;;
   stop) stop_all ;;
-  *) echo "usage: services.sh start|stop" >&2; exit 2 ;;
+  prepare) prepare_prefix; prefix_settings ;;
+  *) echo "usage: services.sh start|stop|prepare" >&2; exit 2 ;;
 esac

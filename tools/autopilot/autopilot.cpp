@@ -1,7 +1,10 @@
 // Plays a short session on a running host as a user would: waits for the host
-// dialog, answers the first-start wizard, presses Run!, takes a picture of the
-// dialog while it runs, lets it play, presses Stop! and Exit.
-// Usage: autopilot <seconds to play> <picture.bmp>
+// dialog, answers the first-start wizard (and any "Harnwick Live" message
+// before it, printing its text), presses Run!, takes a picture of the dialog
+// while it runs, lets it play, presses Stop! and Exit.
+// Usage: autopilot <seconds to play> <picture.bmp> [program]
+// With a program, the autopilot starts it first and waits for it to end
+// (and ends it when the session failed).
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,38 +15,57 @@ namespace {
 
 const char* const kHostCaption = "Harnwick soundcard loopback host";
 const char* const kWizardCaption = "Harnwick Live configuration wizard";
+const char* const kMessageCaption = "Harnwick Live";
 
 int fail(const char* what) {
     fprintf(stderr, "autopilot: %s\n", what);
     return 1;
 }
 
-// Accepts the wizard's pages (both carry its caption) while they show up.
-void answerWizard() {
-    for (int pages = 0; pages < 4; ++pages) {
-        HWND page = drive::waitForWindow(kWizardCaption, 1500);
-        if (!page) return;
-        printf("autopilot: accepting a wizard page\n");
-        drive::pressButton(page, IDOK);
-        drive::waitForWindowGone(page, 5000);
+HWND visibleWindow(const char* caption) {
+    HWND window = FindWindowA(nullptr, caption);
+    return window && IsWindowVisible(window) ? window : nullptr;
+}
+
+// Answers what the host shows after it opened, until nothing new shows for
+// 1.5 s: a message box is printed and confirmed, the wizard's pages (both
+// carry its caption) are accepted.
+void answerStartUp() {
+    for (DWORD quiet = 0; quiet < 1500;) {
+        if (HWND box = visibleWindow(kMessageCaption)) {
+            char text[1024] = {};
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // a message box's text control
+            for (char* c = text; *c; ++c)
+                if (*c == '\n' || *c == '\r') *c = ' ';
+            printf("autopilot: message: %s\n", text);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            drive::waitForWindowGone(box, 5000);
+            quiet = 0;
+        } else if (HWND page = visibleWindow(kWizardCaption)) {
+            printf("autopilot: accepting a wizard page\n");
+            drive::pressButton(page, IDOK);
+            drive::waitForWindowGone(page, 5000);
+            quiet = 0;
+        } else {
+            Sleep(50);
+            quiet += 50;
+        }
     }
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 3) return fail("usage: autopilot <seconds to play> <picture.bmp>");
-    const int seconds = atoi(argv[1]);
+int playSession(int seconds, const char* picture) {
     HWND host = drive::waitForWindow(kHostCaption, 60000);
     if (!host) return fail("the host dialog did not appear within a minute");
-    answerWizard();
+    answerStartUp();
 
     drive::pressButton(host, IDC_HOST_RUN_STOP);
     if (!drive::waitForButtonText(host, IDC_HOST_RUN_STOP, "Stop!", 15000))
         return fail("the host did not start running (no \"Stop!\" within 15 s)");
     printf("autopilot: running\n");
     Sleep(1000);
-    if (!drive::saveWindowPicture(host, argv[2])) fprintf(stderr, "autopilot: no picture taken\n");
+    if (!drive::saveWindowPicture(host, picture)) fprintf(stderr, "autopilot: no picture taken\n");
     Sleep(seconds > 1 ? (seconds - 1) * 1000 : 0);
 
     drive::pressButton(host, IDC_HOST_RUN_STOP);
@@ -53,4 +75,23 @@ int main(int argc, char** argv) {
     if (!drive::waitForWindowGone(host, 15000)) return fail("the host dialog did not close");
     printf("autopilot: done\n");
     return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc != 3 && argc != 4) return fail("usage: autopilot <seconds to play> <picture.bmp> [program]");
+    if (argc == 3) return playSession(atoi(argv[1]), argv[2]);
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION program = {};
+    if (!CreateProcessA(argv[3], nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &program))
+        return fail("the program could not be started");
+    int status = playSession(atoi(argv[1]), argv[2]);
+    if (WaitForSingleObject(program.hProcess, status == 0 ? 15000 : 0) != WAIT_OBJECT_0) {
+        if (status == 0) status = fail("the program did not end after Exit");
+        TerminateProcess(program.hProcess, 1);
+    }
+    CloseHandle(program.hThread);
+    CloseHandle(program.hProcess);
+    return status;
 }
