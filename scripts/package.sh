@@ -3,12 +3,23 @@
 #   HarnwickLive-<version>-win64-setup.exe, HarnwickLive-<version>-win32-setup.exe  (NSIS setups)
 #   HarnwickLive-<version>-win64.zip,       HarnwickLive-<version>-win32.zip        (unpack and run)
 # It builds both targets first; the version is the one in CMakeLists.txt.
-# package.sh --test then installs, runs and removes them under Wine
-# (tests/package/package_test.sh; only the 64-bit packages can run here).
+#   --test      then installs, runs and removes them under Wine
+#               (tests/package/package_test.sh; only the 64-bit ones can run here)
+#   --no-build  packs the builds as they are (the CTest run, after scripts/test.sh built them)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-"$here/setup.sh"
-"$here/build.sh" all
+test=0 build=1
+for arg in "$@"; do
+  case "$arg" in
+    --test) test=1 ;;
+    --no-build) build=0 ;;
+    *) echo "usage: package.sh [--test] [--no-build]" >&2; exit 2 ;;
+  esac
+done
+if [ "$build" = 1 ]; then
+  "$here/setup.sh"
+  "$here/build.sh" all
+fi
 . "$here/env.sh"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$HW_BUILD/x86_64/CMakeCache.txt")
@@ -34,6 +45,6 @@ rm -rf "$out/stage"
 echo "package: Harnwick Live $version in $out"
 ls -l "$out" | awk 'NR > 1 { printf "  %10d  %s\n", $5, $9 }'
 
-if [ "${1:-}" = "--test" ]; then
+if [ "$test" = 1 ]; then
   exec bash "$HW_ROOT/tests/package/package_test.sh" "$out" "$version"
 fi

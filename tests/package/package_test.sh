@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The 64-bit packages under Wine, as a user meets them (run by
-# scripts/package.sh --test; it takes minutes, so it is not part of CTest):
+# scripts/package.sh --test, and by CTest as package_test after packing the builds):
 #  - the setup, silently, in the project's test prefix: the files and their
 #    version resources, the COM classes in the install folder, the uninstall
 #    entry; the Start menu entry's target plays a session (autopilot, the tone
@@ -25,13 +25,16 @@ session="$root/tests/live/live_e2e.sh"  # plays a tone into the guitar input, ch
 work=$(mktemp -d "$HW_BUILD/package-test.XXXXXX")
 failures=0
 
+# The services are started here unless a test run has started them already.
+own_services=0
+[ -f "$HW_RUNTIME/wineserver.pid" ] || own_services=1
 cleanup() {
   [ -n "${fresh_server:-}" ] && WINEPREFIX="$work/prefix" wineserver -k >/dev/null 2>&1
-  "$root/scripts/services.sh" stop
+  [ "$own_services" = 1 ] && "$root/scripts/services.sh" stop
   rm -rf "$work"
 }
 trap cleanup EXIT
-"$root/scripts/services.sh" start
+[ "$own_services" = 1 ] && "$root/scripts/services.sh" start
 
 check() {  # check <what> <command...>
   if "${@:2}" >/dev/null 2>&1; then echo "ok    $1"; else echo "FAIL  $1"; failures=$((failures + 1)); fi
