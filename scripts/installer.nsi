@@ -1,6 +1,7 @@
 ; The Windows setup program of Harnwick Live, made by scripts/package.sh:
-;   makensis -DVERSION=1.0.0 -DARCH=win64|win32 -DFILES=<folder> -DOUTFILE=<setup.exe> installer.nsi
-; <folder> holds the five files the product consists of. The win64 setup is a
+;   makensis -DVERSION=1.0.0 -DARCH=win64|win32 -DFILES=<folder> -DFILELIST=<files.nsh> -DOUTFILE=<setup.exe> installer.nsi
+; <folder> holds the product's files; <files.nsh> names them in the macro
+; ProductFiles (package.sh writes it from its one list). The win64 setup is a
 ; 64-bit program itself, so the 64-bit registry, Program Files and regsvr32
 ; are its own; the win32 setup gets the 32-bit ones the same way.
 ; Silent: /S (install, uninstall); the uninstaller's /REMOVESETTINGS also
@@ -25,6 +26,13 @@ Unicode true
 !define PRODUCT_KEY "SOFTWARE\${MAKER}\${PRODUCT}"
 !define SETTINGS_KEY "${PRODUCT_KEY}\Settings"
 !define MENU_FOLDER "$SMPROGRAMS\${PRODUCT}"
+!include "${FILELIST}"
+!macro InstallFile name
+  File "${FILES}/${name}"
+!macroend
+!macro RemoveFile name
+  Delete "$INSTDIR\${name}"
+!macroend
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -55,11 +63,7 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${MAKER}"
     ExecWait '"$SYSDIR\regsvr32.exe" /s /u "$INSTDIR\HarnwickLive.dll"' $0
     ExecWait '"$SYSDIR\regsvr32.exe" /s /u "$INSTDIR\HarnwickAmp.dll"' $1
     DetailPrint "Unregistering: HarnwickLive.dll $0, HarnwickAmp.dll $1"
-    Delete "$INSTDIR\HarnwickLive.exe"
-    Delete "$INSTDIR\HarnwickLive.dll"
-    Delete "$INSTDIR\HarnwickAmp.dll"
-    Delete "$INSTDIR\manual_live.pdf"
-    Delete "$INSTDIR\manual_live.rtf"
+    !insertmacro ProductFiles RemoveFile
     ; The plug-in's last sound, written beside the program at the end of each session.
     Delete "$INSTDIR\Default Live setting"
     Delete "$INSTDIR\Uninstall.exe"
@@ -110,11 +114,7 @@ FunctionEnd
 Section "${PRODUCT}" SecProduct
   SectionIn RO
   SetOutPath "$INSTDIR"
-  File "${FILES}/HarnwickLive.exe"
-  File "${FILES}/HarnwickLive.dll"
-  File "${FILES}/HarnwickAmp.dll"
-  File "${FILES}/manual_live.pdf"
-  File "${FILES}/manual_live.rtf"
+  !insertmacro ProductFiles InstallFile
   WriteUninstaller "$INSTDIR\Uninstall.exe"
 
   !insertmacro RegisterServer "HarnwickAmp.dll"

@@ -26,7 +26,14 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$HW_BUILD/x86_64/CMakeCa
 [ -n "$version" ] || { echo "package: no version in the build's cache" >&2; exit 1; }
 out="$HW_BUILD/package"
 rm -rf "$out"; mkdir -p "$out"
-files=(HarnwickLive.exe HarnwickLive.dll HarnwickAmp.dll manual_live.pdf manual_live.rtf)
+# The product's files: the one list; the setup installs and removes these.
+files=(HarnwickLive.exe HarnwickLive.dll HarnwickAmp.dll HarnwickReamp.exe manual_live.pdf manual_live.rtf)
+mkdir -p "$out/stage"
+{
+  echo '!macro ProductFiles action'
+  for f in "${files[@]}"; do echo "  !insertmacro \${action} \"$f\""; done
+  echo '!macroend'
+} > "$out/stage/files.nsh"
 
 for pair in win64:x86_64 win32:i686; do
   arch=${pair%%:*} target=${pair#*:}
@@ -37,8 +44,8 @@ for pair in win64:x86_64 win32:i686; do
   mkdir -p "$stage"
   for f in "${files[@]}"; do cp "$bin/$f" "$stage/"; done
   for f in "$stage"/*.exe "$stage"/*.dll; do "$target-w64-mingw32-strip" "$f"; done
-  makensis -V2 -DVERSION="$version" -DARCH="$arch" -DFILES="$stage" -DOUTFILE="$out/$name-setup.exe" \
-           "$here/installer.nsi"
+  makensis -V2 -DVERSION="$version" -DARCH="$arch" -DFILES="$stage" -DFILELIST="$out/stage/files.nsh" \
+           -DOUTFILE="$out/$name-setup.exe" "$here/installer.nsi"
   (cd "$out/stage" && zip -q -r -X "$out/$name.zip" "$name")
 done
 rm -rf "$out/stage"
