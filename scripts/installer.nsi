@@ -117,8 +117,8 @@ Section "${PRODUCT}" SecProduct
   !insertmacro ProductFiles InstallFile
   WriteUninstaller "$INSTDIR\Uninstall.exe"
 
-  !insertmacro RegisterServer "HarnwickAmp.dll"
   !insertmacro RegisterServer "HarnwickLive.dll"
+  !insertmacro RegisterServer "HarnwickAmp.dll"
   Call OpenSettingsToUsers
 
   CreateDirectory "${MENU_FOLDER}"

@@ -6,7 +6,8 @@
 #    entry; the Start menu entry's target plays a session (autopilot, the tone
 #    reaches the speaker); the silent uninstaller leaves no file, class, filter
 #    or entry of ours but the settings; a second installation removed with
-#    /REMOVESETTINGS leaves no key of ours;
+#    /REMOVESETTINGS leaves no key of ours; a setup whose plug-in cannot be
+#    registered stops and leaves nothing behind;
 #  - the zip unpacked into a fresh prefix where, as for a standard user, the
 #    product's machine-wide class keys and its settings key are not writable:
 #    the program registers both DLLs for the user; then, with the class keys
@@ -102,6 +103,25 @@ check "uninstall removing the settings" wine "$folder/Uninstall.exe" /S /REMOVES
 await_uninstall
 check "no key of ours left" nokey "$product"
 check "no file of ours left after the second uninstall" test ! -e "$folder"
+
+# A setup whose plug-in cannot be registered stops with its error code and
+# leaves nothing behind (silent: its message is not shown).
+broken="$work/broken/HarnwickLive-$version-win64"
+unzip -q "$pkg/HarnwickLive-$version-win64.zip" -d "$work/broken"
+echo "not a library" >"$broken/HarnwickAmp.dll"
+{
+  echo '!macro ProductFiles action'
+  for f in "${files[@]}"; do echo "  !insertmacro \${action} \"$f\""; done
+  echo '!macroend'
+} >"$work/broken/files.nsh"
+makensis -V1 -DVERSION="$version" -DARCH=win64 -DFILES="$broken" -DFILELIST="$work/broken/files.nsh" \
+         -DOUTFILE="$work/broken-setup.exe" "$root/scripts/installer.nsi" >/dev/null
+wine "$work/broken-setup.exe" /S; status=$?
+check "a setup whose plug-in cannot be registered stops (code 3)" test "$status" = 3
+check "the stopped setup leaves no file" test ! -e "$folder"
+check "the stopped setup leaves no installed programs entry" nokey "$uninstall"
+# HarnwickLive.dll was registered before the plug-in failed.
+check "the stopped setup leaves no class of ours" nokey "HKCR\\CLSID\\$reader"
 
 echo "== zip: HarnwickLive-$version-win64.zip in a fresh prefix"
 export WINEPREFIX="$work/prefix"
