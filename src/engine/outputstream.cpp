@@ -69,7 +69,7 @@ int openOutput(OutputStream& out, int& isOpen, HWND owner, int sampleRate, int c
         return 0;
     }
     isOpen = 1;
-    out.recordingFile = openRecording(0, channels, sampleRate, nullptr);
+    if (out.mayRecord) out.recordingFile = openRecording(0, channels, sampleRate, nullptr);
     return 1;
 }
 

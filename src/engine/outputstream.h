@@ -56,6 +56,8 @@ struct OutputStream {
     IDirectSoundBuffer* pWriteBuffer = nullptr;  // secondary, or primary when accelerated
     int16_t* conversion = nullptr;  // kConversionBufferBytes
     float* work = nullptr;          // kWorkBufferBytes, waveOut upsampling
+    // false: no recording file whatever the settings say (the latency check).
+    bool mayRecord = true;
 };
 
 // Reads the output settings, sizes the ring and latency values, opens the

@@ -71,7 +71,7 @@ int openInput(InputStream& in, HWND /*window*/, int sampleRate, int channels) {
                     MB_OK | MB_ICONSTOP);
         return 0;
     }
-    in.recordingFile = openRecording(1, channels, sampleRate, nullptr);
+    if (in.mayRecord) in.recordingFile = openRecording(1, channels, sampleRate, nullptr);
     in.isOpen = 1;
     return 1;
 }

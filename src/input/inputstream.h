@@ -57,6 +57,8 @@ struct InputStream {
     int channels = 2;
     int sampleRate = 44100;
     int captureBufferBytes = kCaptureBufferRequestBytes;
+    // false: no recording file whatever the settings say (the latency check).
+    bool mayRecord = true;
 };
 
 // Reads the input settings, opens the device, allocates the staging buffer and
