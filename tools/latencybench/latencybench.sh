@@ -28,12 +28,11 @@ bin="$HW_BUILD/x86_64/bin"
 tools="$HW_BUILD/x86_64/tools/latencybench"
 settings='HKLM\SOFTWARE\Quillmark Labs\Harnwick Live\Settings'
 
+. "$here/probe.sh"
+
 work=$(mktemp -d "$HW_BUILD/latencybench.XXXXXX")
-modules=()
 player=""
 recorder=""
-old_sink=$(pactl info | sed -n 's/^Default Sink: //p')
-old_source=$(pactl info | sed -n 's/^Default Source: //p')
 had_settings=0
 wine reg export "$settings" "$work/settings.reg" /y >/dev/null 2>&1 && had_settings=1
 
@@ -41,38 +40,16 @@ cleanup() {
   [ -n "$player" ] && kill "$player" 2>/dev/null
   [ -n "$recorder" ] && kill -TERM "$recorder" 2>/dev/null
   wait 2>/dev/null
-  for ((i = ${#modules[@]} - 1; i >= 0; i--)); do pactl unload-module "${modules[i]}" 2>/dev/null; done
-  [ -n "$old_sink" ] && pactl set-default-sink "$old_sink" 2>/dev/null
-  [ -n "$old_source" ] && pactl set-default-source "$old_source" 2>/dev/null
+  probe_unload
   wine reg delete "$settings" /f >/dev/null 2>&1
   [ "$had_settings" = 1 ] && wine reg import "$work/settings.reg" >/dev/null 2>&1
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-load() { modules+=("$(pactl load-module "$@")"); }
-load module-null-sink sink_name=hwbench_probe channels=2 channel_map=front-left,front-right \
-  sink_properties=device.description=LatencyProbe
-load module-remap-sink sink_name=hwbench_in master=hwbench_probe channels=1 channel_map=mono \
-  master_channel_map=front-left remix=no
-load module-remap-sink sink_name=hwbench_out master=hwbench_probe channels=1 channel_map=mono \
-  master_channel_map=front-right remix=no
-load module-remap-source source_name=hwbench_capture master=hwbench_probe.monitor channels=1 channel_map=mono \
-  master_channel_map=front-left remix=no
-pactl set-default-sink hwbench_out
-pactl set-default-source hwbench_capture
-
+probe_load hwbench
 python3 "$here/probe.py" clicks "$work/clicks.wav"
-# The signal over and over; on TERM the player also ends the paplay it waits for.
-play_clicks() {
-  local child=""
-  trap 'kill $child 2>/dev/null; exit 0' TERM
-  while true; do
-    paplay -d hwbench_in "$work/clicks.wav" 2>/dev/null & child=$!
-    wait "$child" || exit 0
-  done
-}
-play_clicks & player=$!
+probe_repeat hwbench_in "$work/clicks.wav" & player=$!
 python3 "$here/probe.py" record "$work/probe.raw" "$work/probe.log" & recorder=$!
 sleep 1
 
