@@ -31,40 +31,53 @@ int silence(float* destination, int frames, int channels) {
     return frames;
 }
 
-// The notification to wait for: the first at or past target; none past it
-// means the target wrapped, and the middle entry stands in.
-HANDLE notificationFor(const InputStream& in, int targetBytes) {
-    for (int i = 0; i < in.notificationCount; ++i)
-        if (static_cast<int>(in.notifications[i].dwOffset) >= targetBytes) return in.notifications[i].hEventNotify;
-    return in.notifications[in.notificationCount / 2].hEventNotify;
+// Bytes the driver has captured past the read offset, in [0, buffer).
+int capturedBytes(const InputStream& in, int readPositionBytes) {
+    int distance = readPositionBytes - in.readOffsetBytes;
+    if (distance < 0) distance += in.captureBufferBytes;
+    return distance;
 }
 
-// True when the driver's read position has run more than a quarter of the
-// buffer away from the read offset.
-bool captureBacklogTooLong(const InputStream& in, int readPositionBytes) {
-    const int bufferBytes = in.captureBufferBytes;
-    int distance = readPositionBytes - in.readOffsetBytes;
-    if (distance < -(bufferBytes / 2)) distance += bufferBytes;
-    return std::abs(distance) > bufferBytes / 4;
+// Keeps only the newest whole chunk of a backlog: the read offset moves to one
+// chunk before the driver's read position, on a frame boundary.
+void dropBacklog(InputStream& in, int readPositionBytes, int chunkBytes) {
+    const int frameBytes = 2 * in.channels;
+    int offset = readPositionBytes - chunkBytes;
+    if (offset < 0) offset += in.captureBufferBytes;
+    in.readOffsetBytes = offset - offset % frameBytes;
+}
+
+// Waits until the driver's read position has passed the end of the chunk at
+// the read offset; false when it did not within the wait.
+//
+// The position, not a notification, decides: chunk sizes need not divide the
+// buffer, and a notification left over from an earlier chunk only makes the
+// loop look at the position once more. The first read after the open, and any
+// read that finds more than a quarter of the buffer waiting, keep only the
+// newest chunk, so the latency does not depend on how long the start took.
+bool waitForCapturedChunk(InputStream& in, int chunkBytes) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        DWORD capturePosition = 0, readPosition = 0;
+        if (FAILED(in.pCaptureBuffer->GetCurrentPosition(&capturePosition, &readPosition))) return false;
+        const int position = static_cast<int>(readPosition);
+        const int captured = capturedBytes(in, position);
+        const int window = in.firstRead ? chunkBytes : in.captureBufferBytes / 4;
+        if (captured > window) dropBacklog(in, position, chunkBytes);
+        if (captured >= chunkBytes) return true;
+        const DWORD waited = GetTickCount() - start;
+        if (waited >= kCaptureWaitMs) return false;
+        if (WaitForSingleObject(in.captureEvent, kCaptureWaitMs - waited) != WAIT_OBJECT_0) return false;
+    }
 }
 
 int readCapture(InputStream& in, float* destination, int frames) {
     const int bufferBytes = in.captureBufferBytes;
     const int chunkBytes = 2 * frames * in.channels;
-    if (in.notificationCount == 0 || !in.pCaptureBuffer) return silence(destination, frames, in.channels);
-    for (;;) {
-        int targetBytes = in.readOffsetBytes + chunkBytes;
-        if (targetBytes >= bufferBytes) targetBytes -= bufferBytes;
-        HANDLE event = notificationFor(in, targetBytes);
-        if (WaitForMultipleObjects(1, &event, FALSE, kCaptureWaitMs) != WAIT_OBJECT_0)
-            return silence(destination, frames, in.channels);
-        DWORD capturePosition = 0, readPosition = 0;
-        in.pCaptureBuffer->GetCurrentPosition(&capturePosition, &readPosition);
-        if (!captureBacklogTooLong(in, static_cast<int>(readPosition))) break;
-        // Drop the backlog and wait for a whole new chunk after the driver.
-        for (int i = 0; i < in.notificationCount; ++i) ResetEvent(in.notifications[i].hEventNotify);
-        in.readOffsetBytes = static_cast<int>(readPosition);
-    }
+    if (!in.captureEvent || !in.pCaptureBuffer) return silence(destination, frames, in.channels);
+    const bool captured = waitForCapturedChunk(in, chunkBytes);
+    in.firstRead = 0;
+    if (!captured) return silence(destination, frames, in.channels);
     void* part1 = nullptr;
     void* part2 = nullptr;
     DWORD bytes1 = 0, bytes2 = 0;
@@ -85,23 +98,51 @@ int readCapture(InputStream& in, float* destination, int frames) {
     return lockedBytes / (2 * in.channels);
 }
 
-// Waits for the oldest completed buffer from the next index on. Returns false
-// on time-out; otherwise the next index is the buffer whose event fired.
-bool waitForWaveInBuffer() {
-    HANDLE ordered[kWaveInBufferCount];
-    for (int k = 0; k < kWaveInBufferCount; ++k)
-        ordered[k] = g_waveInEvents[(g_nextBufferIndex + k) % kWaveInBufferCount];
-    const DWORD result = WaitForMultipleObjects(kWaveInBufferCount, ordered, FALSE, kWaveInWaitMs);
-    if (result == WAIT_TIMEOUT) return false;
-    if (result < WAIT_OBJECT_0 + kWaveInBufferCount)
-        g_nextBufferIndex = (g_nextBufferIndex + static_cast<int>(result - WAIT_OBJECT_0)) % kWaveInBufferCount;
-    return true;
+bool waveInBufferReturned(const WAVEHDR& header) {
+    return (header.dwFlags & WHDR_DONE) && !(header.dwFlags & WHDR_INQUEUE);
+}
+
+// The driver returns buffers in the order they were queued, and the reads keep
+// that order: a read takes only the next buffer, and only once the driver has
+// marked it done. An event may be left over from a buffer handed back
+// unread; the flags, not the event, decide. False when the wait ran out.
+bool waitForNextWaveInBuffer(const InputStream& in) {
+    const int index = g_nextBufferIndex;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (waveInBufferReturned(in.waveInHeaders[index])) return true;
+        const DWORD waited = GetTickCount() - start;
+        if (waited >= kWaveInWaitMs) return false;
+        if (WaitForSingleObject(g_waveInEvents[index], kWaveInWaitMs - waited) != WAIT_OBJECT_0) return false;
+    }
+}
+
+// The periodic jump: when the driver has returned buffers beyond the next
+// one, they are handed back unread (their events consumed with them) and the
+// read goes on with the newest.
+void skipToNewestWaveInBuffer(InputStream& in) {
+    const int newest = g_lastCompletedIndex.load();
+    if (!waveInBufferReturned(in.waveInHeaders[newest])) return;
+    while (g_nextBufferIndex != newest) {
+        const int index = g_nextBufferIndex;
+        if (!waveInBufferReturned(in.waveInHeaders[index])) return;
+        requeueWaveInBuffer(in, index, in.waveInHeaders[index]);
+        g_nextBufferIndex = (index + 1) % kWaveInBufferCount;
+    }
 }
 
 bool anyWaveInBufferQueued(const InputStream& in) {
     for (const WAVEHDR& header : in.waveInHeaders)
         if (header.dwFlags & WHDR_INQUEUE) return true;
     return false;
+}
+
+// The low-pass section overshoots full scale on loud edges; keeping only the
+// low 16 bits would flip the sign (a crackle), so the value saturates.
+int16_t saturatedSample(float y) {
+    if (y >= 32767.0f) return 32767;
+    if (y <= -32768.0f) return -32768;
+    return static_cast<int16_t>(y);
 }
 
 // Decimates the device-rate frames of one buffer in place: frame j of the
@@ -111,7 +152,7 @@ void decimateInPlace(InputStream& in, int16_t* buffer, int outputFrames) {
     for (int j = 0; j < outputFrames; ++j) {
         for (int c = 0; c < channels && c < 2; ++c) {
             const float y = in.resamplers[c]->decimate(buffer[(2 * j) * channels + c], buffer[(2 * j + 1) * channels + c]);
-            buffer[j * channels + c] = static_cast<int16_t>(static_cast<int>(y));
+            buffer[j * channels + c] = saturatedSample(y);
         }
     }
 }
@@ -128,13 +169,13 @@ int readWaveIn(InputStream& in, float* destination, int frames) {
     // older completed ones, so the input never lags more than that.
     if (in.resyncCounterFrames + frames > in.resyncPeriodFrames) {
         in.resyncCounterFrames = 0;
-        g_nextBufferIndex = g_lastCompletedIndex.load();
+        skipToNewestWaveInBuffer(in);
     } else {
         in.resyncCounterFrames += frames;
     }
     silence(destination, frames, in.channels);
 
-    if (waitForWaveInBuffer() && anyWaveInBufferQueued(in)) {
+    if (waitForNextWaveInBuffer(in) && anyWaveInBufferQueued(in)) {
         const int index = g_nextBufferIndex;
         WAVEHDR& header = in.waveInHeaders[index];
         int16_t* buffer = in.waveInBuffers[index];
@@ -154,13 +195,15 @@ int readWaveIn(InputStream& in, float* destination, int frames) {
         return delivered;
     }
     // The driver has nothing queued (first read, or the reader fell behind):
-    // hand it every free buffer and deliver silence.
+    // hand it every free buffer, in index order, and deliver silence.
+    if (!anyWaveInBufferQueued(in)) g_nextBufferIndex = 0;
     for (int i = 0; i < kWaveInBufferCount; ++i) requeueWaveInBuffer(in, i, in.waveInHeaders[i]);
     return frames;
 }
 
 void requeueWaveInBuffer(InputStream& in, int index, WAVEHDR& header) {
     if (header.dwFlags & WHDR_INQUEUE) return;
+    ResetEvent(g_waveInEvents[index]);  // a signal left from this buffer's last lap
     reportRecordingError(platform().waveInUnprepareHeader(in.waveIn, &header, sizeof header));
     header.dwFlags = 0;
     header.dwUser = static_cast<DWORD_PTR>(index);

@@ -2,8 +2,8 @@
 // waveIn driver callback.
 //
 // DirectSoundCapture: one looping capture buffer of about 64 KiB, started at
-// open. The notification table holds one auto-reset event per whole chunk,
-// placed one byte before each chunk boundary; the read waits on them.
+// open. The notification table holds one entry per whole chunk, placed one
+// byte before each chunk boundary, all on one auto-reset event the read waits on.
 //
 // waveIn: eight buffers, each a locked movable block of chunkFrames x 8 bytes
 // with its header, prepared at open but not queued: the first read finds the
@@ -27,12 +27,17 @@ int g_nextBufferIndex = 0;
 namespace {
 
 // The largest chunk the DirectSoundCapture read handles without dropping data:
-// a read returns about two chunks behind the driver (it waits for the
-// notification behind its target) and drops backlog beyond a quarter of the
-// buffer, so two chunks plus one more for the driver's delivery jitter must
-// fit in that quarter.
+// a read returns about one chunk behind the driver and drops backlog beyond a
+// quarter of the buffer; three chunks must fit in that quarter, so the
+// driver's delivery jitter is absorbed.
+//
+// The cap keeps the chunk's bytes a divisor of the buffer, so the notifications
+// fall on every chunk boundary of every lap.
 int maxCaptureChunkFrames(int captureBufferBytes, int channels) {
-    return captureBufferBytes / 4 / 3 / (2 * channels);
+    const int frameBytes = 2 * channels;
+    for (int frames = captureBufferBytes / 4 / 3 / frameBytes; frames > 0; --frames)
+        if (captureBufferBytes % (frames * frameBytes) == 0) return frames;
+    return 0;
 }
 
 // Caps the chunk size to what the capture buffer allows and tells the user.
@@ -61,23 +66,26 @@ int fitChunkToCaptureBuffer(InputStream& in) {
 }
 
 void closeNotificationTable(InputStream& in) {
-    for (int i = 0; i < in.notificationCount; ++i)
-        if (in.notifications[i].hEventNotify) CloseHandle(in.notifications[i].hEventNotify);
+    if (in.captureEvent) CloseHandle(in.captureEvent);
+    in.captureEvent = nullptr;
     delete[] in.notifications;
     in.notifications = nullptr;
     in.notificationCount = 0;
 }
 
+// Every entry signals the one capture event: the read looks at the driver's
+// position whenever any chunk boundary has passed.
 int buildNotificationTable(InputStream& in) {
     const int chunkBytes = 2 * in.chunkFrames * in.channels;
     const int count = in.captureBufferBytes / chunkBytes;
+    in.captureEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!in.captureEvent) return 0;
     in.notifications = new DSBPOSITIONNOTIFY[count > 0 ? count : 1]();
     for (int i = 0; i < count; ++i) {
         in.notifications[i].dwOffset = static_cast<DWORD>((i + 1) * chunkBytes - 1);
-        in.notifications[i].hEventNotify = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        in.notificationCount = i + 1;
-        if (!in.notifications[i].hEventNotify) return 0;
+        in.notifications[i].hEventNotify = in.captureEvent;
     }
+    in.notificationCount = count;
     return 1;
 }
 

@@ -17,7 +17,7 @@
 
 namespace {
 
-int32_t g_sampleClock = 0;
+int64_t g_sampleClock = 0;
 
 class OwnerLock {
 public:
@@ -36,8 +36,8 @@ private:
 
 }  // namespace
 
-int32_t sampleClock() { return g_sampleClock; }
-void advanceSampleClock(int32_t frames) { g_sampleClock += frames; }
+int64_t sampleClock() { return g_sampleClock; }
+void advanceSampleClock(int frames) { g_sampleClock += frames; }
 
 int openInput(InputStream& in, HWND /*window*/, int sampleRate, int channels) {
     if (in.isOpen) return 1;
@@ -53,6 +53,7 @@ int openInput(InputStream& in, HWND /*window*/, int sampleRate, int channels) {
     g_sampleClock = 0;
     in.resyncPeriodFrames = readResyncPeriodFrames(sampleRate);
     in.resyncCounterFrames = 0;
+    in.firstRead = 1;
     in.captureBufferBytes = kCaptureBufferRequestBytes;
     TRACE(TRACE_INFO, "openInput: %s, %d Hz, %d channels, %d frames per chunk, resample %d",
           in.legacy ? "waveIn" : "DirectSoundCapture", sampleRate, channels, in.chunkFrames, in.resample);

@@ -3,10 +3,12 @@
 // Nothing here knows about filters.
 //
 // Two device kinds deliver 16-bit PCM, read one chunk per call:
-// - DirectSoundCapture: a looping capture buffer with one notification event
-//   one byte before each chunk boundary; the read waits for the notification
-//   behind its target, locks one chunk at the read offset and drops backlog
-//   when the driver has run more than a quarter of the buffer ahead.
+// - DirectSoundCapture: a looping capture buffer with a notification one byte
+//   before each chunk boundary, all on one event; the read waits until the
+//   driver's position has passed the end of the chunk at the read offset,
+//   locks it, and keeps only the newest chunk when the driver has run more
+//   than a quarter of the buffer ahead (or, on the first read, more than one
+//   chunk).
 // - waveIn: eight driver buffers used round-robin. The driver's callback
 //   (waveInDone) notes the buffer it returned and signals that buffer's event;
 //   the read takes the oldest completed buffer and hands it straight back.
@@ -38,6 +40,8 @@ struct InputStream {
     int resyncPeriodFrames = 0;
     int resyncCounterFrames = 0;
     DSBPOSITIONNOTIFY* notifications = nullptr;  // DirectSoundCapture
+    HANDLE captureEvent = nullptr;               // signalled by every notification
+    int firstRead = 0;                           // 1 until the first read after open
     int notificationCount = 0;
     IDirectSoundNotify* pNotify = nullptr;
     int chunkFrames = 0;
@@ -90,5 +94,6 @@ void requeueWaveInBuffer(InputStream& in, int index, WAVEHDR& header);
 
 // The module-wide sample clock in frames: reset by openInput, advanced by the
 // reader's fill-buffer step, which stamps media samples with it.
-int32_t sampleClock();
-void advanceSampleClock(int32_t frames);
+// 64 bits: a 32-bit count would overflow after 13.5 hours at 44.1 kHz.
+int64_t sampleClock();
+void advanceSampleClock(int frames);

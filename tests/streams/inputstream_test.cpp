@@ -1,12 +1,14 @@
 // The input stream against fake devices: settings, the waveIn read with its
 // requeueing, decimation and periodic resync, the DirectSoundCapture read with
 // its notification choice and backlog drop, and the failure messages.
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "audio/audio.h"
 #include "fakedevices.h"
 #include "input/inputstream.h"
-#include "audio/audio.h"
 #include "settings/settings.h"
 #include "support/testenv.h"
 
@@ -171,6 +173,33 @@ TEST_F(InputStreamTest, WaveInReadDecimatesWhenResampling) {
     }
 }
 
+TEST_F(InputStreamTest, FullScaleSquareWaveKeepsItsSignThroughTheDecimator) {
+    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
+    readInput(in, destination.data(), 512);  // queues the buffers
+    // Odd half-periods make the section overshoot full scale by almost half.
+    std::vector<short> square(1024);
+    for (int f = 0; f < 512; ++f) square[2 * f] = square[2 * f + 1] = (f / 33) % 2 ? -32767 : 32767;
+    ASSERT_TRUE(devices.completeInput(2048, &square));
+    ASSERT_EQ(256, readInput(in, destination.data(), 512));
+    Resampler reference(44100);
+    float peak = 0.0f;
+    for (int j = 0; j < 256; ++j) {
+        const float y = reference.decimate(square[4 * j], square[4 * j + 2]);
+        peak = std::max(peak, std::fabs(y));
+        if (std::fabs(y) >= 1.0f) {
+            ASSERT_EQ(y > 0, destination[2 * j] > 0) << j;
+        }
+    }
+    EXPECT_GT(peak, 40000.0f) << "the square wave drives the section past full scale";
+}
+
+TEST_F(InputStreamTest, SampleClockCountsTwelveHoursAtTheHighestRate) {
+    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
+    const int64_t hour = 3600LL * 96000;
+    for (int h = 0; h < 12; ++h) advanceSampleClock(static_cast<int>(hour));
+    EXPECT_EQ(12 * hour, static_cast<int64_t>(sampleClock()));
+}
+
 // Which buffer a read takes when the driver has completed two since the last
 // read, after `reads` earlier reads: the oldest, or (at a resync) the newest.
 short valueTakenAfter(InputStreamTest* test, FakeDevices& devices, InputStream& in, std::vector<float>& destination,
@@ -196,6 +225,30 @@ TEST_F(InputStreamTest, WaveInJumpsToTheNewestBufferEvery87thRead) {
     closeInput(in);
     ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
     EXPECT_EQ(222, valueTakenAfter(this, devices, in, destination, 86)) << "the 87th read jumps to the newest";
+}
+
+TEST_F(InputStreamTest, WaveInReadsOnlyReturnedBuffersInOrder) {
+    writeSettingText("DONT RESAMPLE", "TRUE");
+    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
+    readInput(in, destination.data(), 512);  // queues buffers 0..7
+    std::vector<short> first(1024, 111), second(1024, 222), third(1024, 333), fourth(1024, 444);
+    devices.completeInput(2048, &first);
+    devices.completeInput(2048, &second);
+    devices.completeInput(2048, &third);
+    in.resyncCounterFrames = in.resyncPeriodFrames;  // this read jumps to the newest
+    readInput(in, destination.data(), 512);
+    EXPECT_EQ(333 * kWaveInScale, destination[0]);
+    EXPECT_EQ(8, queued()) << "the skipped buffers went back to the driver";
+
+    // Nothing new: the skipped buffers' old audio must not come back.
+    readInput(in, destination.data(), 512);
+    EXPECT_EQ(0.0f, destination[0]) << "silence, not audio from before the jump";
+    devices.completeInput(2048, &fourth);
+    readInput(in, destination.data(), 512);
+    EXPECT_EQ(444 * kWaveInScale, destination[0]) << "the next buffer in the driver's order";
+    devices.completeInput(2048, &first);
+    readInput(in, destination.data(), 512);
+    EXPECT_EQ(111 * kWaveInScale, destination[0]);
 }
 
 class CaptureReadTest : public InputStreamTest {
@@ -229,45 +282,63 @@ TEST_F(CaptureReadTest, OpenBuildsTheNotificationTable) {
     EXPECT_EQ(1u, devices.capture->count.refs());
 }
 
-TEST_F(CaptureReadTest, ReadWaitsForTheNotificationBehindItsTarget) {
+TEST_F(CaptureReadTest, ReadReturnsAChunkOnlyOnceTheDriverIsPastItsEnd) {
     openCapture(128);
-    buffer->ring.writeCursor = 1024;
-    buffer->signal(1);  // offset 1023: the first at or past the target 512
+    buffer->ring.writeCursor = 1024;  // two chunks captured, no notification needed
     EXPECT_EQ(128, readInput(in, destination.data(), 128));
     ASSERT_EQ(1u, buffer->ring.locks.size());
     EXPECT_EQ(std::make_pair(DWORD(0), DWORD(512)), buffer->ring.locks[0]);
     for (int k = 0; k < 256; ++k) ASSERT_EQ(k * kCaptureScale, destination[k]) << k;
     EXPECT_EQ(512, in.readOffsetBytes);
 
-    // A target past the last notification (65536 is no multiple of 400) waits
-    // for the middle entry.
+    // Stale notifications from an earlier lap release no read of audio not yet captured.
+    buffer->ring.writeCursor = 1000;
+    for (int i = 0; i < 128; ++i) buffer->signal(i);
+    EXPECT_EQ(128, readInput(in, destination.data(), 128));
+    EXPECT_EQ(1u, buffer->ring.locks.size()) << "nothing locked";
+    EXPECT_EQ(0.0f, destination[0]);
     closeInput(in);
+
+    // Chunk bytes that do not divide the buffer: a chunk ending past the last
+    // notification is read when captured, and not before.
     openCapture(100);
     ASSERT_EQ(163u, buffer->positions.size());
     in.readOffsetBytes = 64900;
     buffer->ring.writeCursor = 65300;
-    buffer->signal(81);
     EXPECT_EQ(100, readInput(in, destination.data(), 100));
     EXPECT_EQ(64900u, buffer->ring.locks.at(0).first);
     EXPECT_EQ(65300, in.readOffsetBytes);
+    buffer->ring.writeCursor = 65500;
+    buffer->signal(81);
+    EXPECT_EQ(100, readInput(in, destination.data(), 100));
+    EXPECT_EQ(1u, buffer->ring.locks.size()) << "the chunk up to byte 164 is not captured yet";
+    buffer->ring.writeCursor = 164;
+    EXPECT_EQ(100, readInput(in, destination.data(), 100));
+    EXPECT_EQ(65300u, buffer->ring.locks.at(1).first);
+    EXPECT_EQ(164, in.readOffsetBytes);
 }
 
 TEST_F(CaptureReadTest, BacklogBeyondAQuarterIsDropped) {
     openCapture(128);
-    buffer->ring.writeCursor = 16384;  // exactly a quarter behind: read normally
-    buffer->signal(1);
+    in.readOffsetBytes = 512;
+    buffer->ring.writeCursor = 512 + 16384;  // exactly a quarter behind: read normally
     EXPECT_EQ(128, readInput(in, destination.data(), 128));
-    EXPECT_EQ(1u, buffer->ring.locks.size());
-    EXPECT_EQ(512, in.readOffsetBytes);
+    EXPECT_EQ(512u, buffer->ring.locks.at(0).first);
+    EXPECT_EQ(1024, in.readOffsetBytes);
 
-    // One byte more: dropped; the read then waits for a fresh chunk after the
-    // driver's position, which never comes here (silence after the wait).
-    buffer->ring.writeCursor = 512 + 16385;
-    for (int i = 0; i < 128; ++i) buffer->signal(i);
+    // One frame more: the read goes on with the newest whole chunk.
+    buffer->ring.writeCursor = 1024 + 16388;
     EXPECT_EQ(128, readInput(in, destination.data(), 128));
-    EXPECT_EQ(1u, buffer->ring.locks.size()) << "nothing locked";
-    EXPECT_EQ(512 + 16385, in.readOffsetBytes);
-    for (int k = 0; k < 256; ++k) ASSERT_EQ(0.0f, destination[k]);
+    EXPECT_EQ(1024u + 16388u - 512u, buffer->ring.locks.at(1).first);
+    EXPECT_EQ(1024 + 16388, in.readOffsetBytes);
+}
+
+TEST_F(CaptureReadTest, FirstReadAfterOpenKeepsOnlyTheNewestChunk) {
+    openCapture(128);
+    buffer->ring.writeCursor = 6000;  // the run took a while to start
+    EXPECT_EQ(128, readInput(in, destination.data(), 128));
+    EXPECT_EQ(6000u - 512u, buffer->ring.locks.at(0).first);
+    EXPECT_EQ(6000, in.readOffsetBytes);
 }
 
 TEST_F(CaptureReadTest, LockInTwoRegionsAndLockFailure) {
@@ -297,29 +368,28 @@ TEST_F(CaptureReadTest, LockInTwoRegionsAndLockFailure) {
 TEST_F(CaptureReadTest, ChunkTooLargeForTheCaptureBufferIsCapped) {
     MessageBoxRecorder boxes;
     openCapture(8192);
-    EXPECT_EQ(1365, in.chunkFrames);
+    // The largest chunk whose bytes divide the buffer.
+    EXPECT_EQ(1024, in.chunkFrames);
     ASSERT_EQ(1u, boxes.calls().size());
     EXPECT_EQ("The processing chunk size of 8192 samples is too large for the soundcard's capture buffer.\n"
-              "Live input uses 1365 samples per chunk instead.\n\n"
-              "Set the DirectSound 'Processing chunk size' in the Settings to 1365 or fewer to keep your own choice.",
+              "Live input uses 1024 samples per chunk instead.\n\n"
+              "Set the DirectSound 'Processing chunk size' in the Settings to 1024 or fewer to keep your own choice.",
               boxes.calls()[0].text);
     EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), boxes.calls()[0].flags);
-    // Two chunks behind the driver plus a packet of jitter still reads.
-    const int chunkBytes = 1365 * 4;
-    ASSERT_EQ(12u, buffer->positions.size());
-    buffer->ring.writeCursor = 2 * chunkBytes + 1764;
-    buffer->signal(1);
-    EXPECT_EQ(1365, readInput(in, destination.data(), 1365));
-    EXPECT_EQ(chunkBytes, in.readOffsetBytes);
+    EXPECT_EQ(16u, buffer->positions.size());
+    closeInput(in);
+    devices.capture->grantedBytes = 60000;  // 3 x 5^4 x 32 bytes
+    openCapture(8192);
+    EXPECT_EQ(1250, in.chunkFrames);
     closeInput(in);
 
     // A buffer too small for any chunk refuses the run.
     devices.capture->grantedBytes = 400;
     writeSettingInt("chunks", 10);
     EXPECT_EQ(0, openInput(in, nullptr, 44100, 2));
-    ASSERT_EQ(2u, boxes.calls().size());
-    EXPECT_NE(std::string::npos, boxes.calls()[1].text.find("too small for live input"));
-    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONSTOP), boxes.calls()[1].flags);
+    ASSERT_EQ(3u, boxes.calls().size());
+    EXPECT_NE(std::string::npos, boxes.calls()[2].text.find("too small for live input"));
+    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONSTOP), boxes.calls()[2].flags);
     EXPECT_EQ(1u, devices.capture->count.refs());
 }
 
