@@ -5,9 +5,12 @@
 //
 // Two device kinds take 16-bit PCM, one chunk per writeOutput call:
 // - DirectSound: a looping buffer (about 3 s, or the primary buffer with
-//   accelerated output) written at a moving write position. Once per resync
-//   period the position is brought back to the device's write cursor plus the
-//   latency offset when it fell behind or ran more than a quarter ring ahead.
+//   accelerated output) written at a moving write position. The first chunk
+//   after the open, and any chunk the play cursor has overtaken, go to the
+//   device's write cursor plus the latency offset; once per resync period the
+//   position is brought back there when it fell behind or ran more than a
+//   quarter ring ahead. Played audio is cleared behind the play cursor, so an
+//   underrun plays silence.
 // - waveOut: 32 prepared headers, queued one per chunk. While more than 8 are
 //   queued each chunk fades out and is cut to about half, so the queue drains;
 //   with 8 or fewer the sound fades back in. Optionally the device runs at
@@ -50,6 +53,8 @@ struct OutputStream {
     int latencyOffsetBytes = 0;
     int resyncPeriodFrames = 0;
     int framesSinceCheck = 0;
+    int firstWrite = 0;        // 1 until the first DirectSound chunk after open
+    int clearedUpToBytes = 0;  // played audio is silenced up to here
     IDirectSound* pDirectSound = nullptr;
     IDirectSoundBuffer* pSecondary = nullptr;
     IDirectSoundBuffer* pPrimary = nullptr;

@@ -68,8 +68,8 @@ void fadeIn(OutputStream& out, const float* source, int count, int16_t* destinat
 }
 
 // Converts with a gain falling 0.01 per sample. Once it has run out, the chunk
-// is cut at the later of that sample and just past its middle; returns the
-// samples to play.
+// is cut at the later of that sample and just past its middle, on a whole
+// frame; returns the samples to play.
 int fadeOut(OutputStream& out, const float* source, int count, int16_t* destination) {
     int played = count;
     for (int i = 0; i < count; ++i) {
@@ -81,7 +81,65 @@ int fadeOut(OutputStream& out, const float* source, int count, int16_t* destinat
             if (i > count / 2) break;
         }
     }
-    return played;
+    // The cut falls between frames: half a frame would swap the channels of
+    // everything queued after it.
+    return played - played % out.channels;
+}
+
+// Where the device's write cursor plus the latency offset lies in the ring.
+// The offset may exceed the ring ("out lat ms" of 3 s and more, or a small
+// primary buffer), so the sum wraps modulo the ring.
+int resyncTarget(const OutputStream& out, DWORD writeCursor) {
+    const long long ring = out.ringBytes;
+    long long target = (static_cast<long long>(writeCursor) + out.latencyOffsetBytes) % ring;
+    if (target < 0) target += ring;
+    return static_cast<int>(target) & ~3;
+}
+
+// True when the play cursor has overtaken the write position: the write
+// position lies in the half ring behind it.
+bool overtaken(const OutputStream& out, DWORD playCursor) {
+    int ahead = out.writePositionBytes - static_cast<int>(playCursor);
+    if (ahead < 0) ahead += out.ringBytes;
+    return ahead > out.ringBytes / 2;
+}
+
+// Writes silence over what the device has played since the last call, so a
+// play cursor that overtakes the write position plays silence, not the audio
+// of a lap earlier.
+void clearPlayedAudio(OutputStream& out, DWORD playCursor) {
+    const int played = static_cast<int>(playCursor) & ~3;
+    int bytes = played - out.clearedUpToBytes;
+    if (bytes < 0) bytes += out.ringBytes;
+    if (bytes == 0) return;
+    void* part1 = nullptr;
+    void* part2 = nullptr;
+    DWORD bytes1 = 0, bytes2 = 0;
+    if (FAILED(out.pWriteBuffer->Lock(static_cast<DWORD>(out.clearedUpToBytes), static_cast<DWORD>(bytes), &part1,
+                                      &bytes1, &part2, &bytes2, 0)))
+        return;
+    if (part1) memset(part1, 0, bytes1);
+    if (part2) memset(part2, 0, bytes2);
+    out.pWriteBuffer->Unlock(part1, bytes1, part2, bytes2);
+    out.clearedUpToBytes = played;
+}
+
+// Before each chunk: the first chunk after the open (the position taken at
+// open is stale by the time audio arrives) and any chunk the device has
+// overtaken go to the write cursor plus the latency offset at once; played
+// audio is cleared; then the periodic check.
+void followDevice(OutputStream& out, int frames) {
+    DWORD playCursor = 0, writeCursor = 0;
+    if (FAILED(out.pWriteBuffer->GetCurrentPosition(&playCursor, &writeCursor))) return;
+    if (out.firstWrite) out.clearedUpToBytes = static_cast<int>(playCursor) & ~3;
+    if (out.firstWrite || overtaken(out, playCursor)) {
+        out.writePositionBytes = resyncTarget(out, writeCursor);
+        out.framesSinceCheck = 0;
+        out.firstWrite = 0;
+        return;
+    }
+    clearPlayedAudio(out, playCursor);
+    resyncOutput(out, frames);
 }
 
 }  // namespace
@@ -96,7 +154,7 @@ int writeOutput(OutputStream& out, const float* samples, int frames) {
     const int count = wholeFramesWithin(frames, channels, kMaxDirectSoundSamples) * channels;
     floatToPcm16(samples, out.conversion, count, 1.0f);
     writeSamples(out.conversion, count, out.recordingFile);
-    resyncOutput(out, frames);
+    followDevice(out, frames);
 
     void* part1 = nullptr;
     void* part2 = nullptr;
@@ -122,9 +180,7 @@ void resyncOutput(OutputStream& out, int frames) {
     DWORD playCursor = 0, writeCursor = 0;
     if (FAILED(out.pWriteBuffer->GetCurrentPosition(&playCursor, &writeCursor))) return;
     const int ring = out.ringBytes;
-    int target = static_cast<int>(writeCursor) + out.latencyOffsetBytes;
-    if (target >= ring) target -= ring;
-    else if (target < 0) target += ring;
+    const int target = resyncTarget(out, writeCursor);
     // How far the write position is ahead of the target, in (-ring/2, ring/2].
     int ahead = out.writePositionBytes - target;
     if (ahead < 0) ahead += ring;

@@ -99,7 +99,7 @@ TEST_F(OutputStreamTest, OpenAndCloseAreIdempotent) {
 TEST_F(OutputStreamTest, ConversionClampsAndWritesAtThePosition) {
     useDirectSound();
     ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
-    out.writePositionBytes = 400;
+    devices.directSound->secondary->ring.writeCursor = 400;  // the first chunk goes there
     const float samples[] = {1.0f, -1.0f, 2.0f, 0.5f, -2.0f, 0.0f};
     EXPECT_EQ(3, writeOutput(out, samples, 3));
     const short expected[] = {32766, -32765, 32766, 16383, -32765, 0};
@@ -110,7 +110,7 @@ TEST_F(OutputStreamTest, ConversionClampsAndWritesAtThePosition) {
 TEST_F(OutputStreamTest, LockThatWrapsFillsBothRegionsAndWrapsThePosition) {
     useDirectSound();
     ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
-    out.writePositionBytes = out.ringBytes - 8;  // room for two frames before the end
+    devices.directSound->secondary->ring.writeCursor = out.ringBytes - 8;  // room for two frames before the end
     std::vector<float> samples(10);
     for (int k = 0; k < 10; ++k) samples[k] = (k + 1) / 32767.0f;
     EXPECT_EQ(5, writeOutput(out, samples.data(), 5));
@@ -123,7 +123,7 @@ TEST_F(OutputStreamTest, FailedLockOrMissingBufferDropsTheChunk) {
     useDirectSound();
     ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
     devices.directSound->secondary->ring.lockFails = true;
-    out.writePositionBytes = 100;
+    devices.directSound->secondary->ring.writeCursor = 100;
     const float samples[8] = {0.5f};
     EXPECT_EQ(4, writeOutput(out, samples, 4));
     EXPECT_EQ(100, out.writePositionBytes);
@@ -168,6 +168,62 @@ TEST_F(OutputStreamTest, ResyncMovesThePositionOnlyOutsideItsWindow) {
     buffer->Release();
 }
 
+TEST_F(OutputStreamTest, ResyncTargetStaysInsideAnyRing) {
+    useDirectSound();
+    writeSettingText("PRIMARY", "TRUE");
+    devices.directSound->primaryBytes = 32768;  // a small primary buffer as the ring
+    struct Case {
+        const char* latencyMs;
+        DWORD writeCursor;
+        int expected;
+    } cases[] = {
+        {"500", 30000, (30000 + 88200) % 32768},
+        {"3000", 100, (100 + 529200) % 32768},
+        {"-400", 20000, 20000 - 70560 + 2 * 32768},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.latencyMs);
+        writeSettingText("out lat ms", c.latencyMs);
+        ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
+        ASSERT_EQ(32768, out.ringBytes);
+        devices.directSound->primaryBuffer->ring.writeCursor = c.writeCursor;
+        out.framesSinceCheck = out.resyncPeriodFrames;
+        resyncOutput(out, 1);
+        EXPECT_EQ(c.expected, out.writePositionBytes);
+        closeOutput(out, isOpen);
+    }
+}
+
+TEST_F(OutputStreamTest, FirstChunkGoesToTheDevicesWriteCursor) {
+    useDirectSound();
+    writeSettingText("out lat ms", "10");
+    ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
+    FakeRing& ring = devices.directSound->secondary->ring;
+    ring.playCursor = 90000;  // the device played on while the run started
+    ring.writeCursor = 100000;
+    const float samples[8] = {0.5f, 0.5f};
+    writeOutput(out, samples, 4);
+    EXPECT_EQ(16383, ringSample(100000 + 1764));
+    EXPECT_EQ(100000 + 1764 + 16, out.writePositionBytes);
+}
+
+TEST_F(OutputStreamTest, UnderrunPlaysSilenceNotOldAudio) {
+    useDirectSound();
+    ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
+    FakeRing& ring = devices.directSound->secondary->ring;
+    std::vector<float> chunk(2 * 512, 0.25f);
+    for (int i = 0; i < 6; ++i) {
+        writeOutput(out, chunk.data(), 512);
+        ring.playCursor += 1024;
+        ring.writeCursor += 1024;
+    }
+    // Played audio is cleared behind the play cursor: what the device finds
+    // when it overtakes the write position a lap later is silence.
+    writeOutput(out, chunk.data(), 512);
+    for (int k = 0; k < 6144; k += 2) ASSERT_EQ(0, ringSample(k)) << k;
+    for (int k = 6144; k < 14336; k += 2) ASSERT_EQ(8191, ringSample(k)) << "not yet played: " << k;
+}
+
 class WaveOutTest : public OutputStreamTest {
 protected:
     void queueHeaders(int count) {
@@ -188,17 +244,17 @@ TEST_F(WaveOutTest, FadesOutAndCutsWhileTheQueueIsLong) {
     EXPECT_EQ(0, writeOutput(out, loud.data(), 512));
     ASSERT_EQ(1u, devices.waveOut.written.size());
     const std::vector<short>& cut = devices.waveOut.written[0];
-    ASSERT_EQ(513u, cut.size());
+    ASSERT_EQ(512u, cut.size()) << "cut after a whole frame";
     EXPECT_EQ(16383, cut[0]);
     EXPECT_GT(cut[50], 8000);
     EXPECT_LT(cut[50], 8400);
     EXPECT_GT(cut[99], 0) << "100 samples faded";
-    for (int k = 100; k < 513; ++k) ASSERT_EQ(0, cut[k]) << k;
+    for (int k = 100; k < 512; ++k) ASSERT_EQ(0, cut[k]) << k;
     EXPECT_EQ(31u, devices.waveOut.queue.back()->dwUser) << "the highest free header";
 
     EXPECT_EQ(0, writeOutput(out, loud.data(), 512));
     const std::vector<short>& silent = devices.waveOut.written[1];
-    ASSERT_EQ(513u, silent.size()) << "still more than 8 queued: silence, cut again";
+    ASSERT_EQ(512u, silent.size()) << "still more than 8 queued: silence, cut again";
     for (short s : silent) ASSERT_EQ(0, s);
 
     // The queue drains to 8 (our two chunks plus six): the next chunk fades in.
