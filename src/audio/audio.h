@@ -1,8 +1,9 @@
 // The audio room: what the input and the output stream share. The device
 // choice, chunk size and resync period as both read them from the settings,
 // the 16-bit PCM device format, COM releases, the message boxes for device
-// errors, the factor-2 resampler with its low-pass section, and the 16-bit <->
-// float sample conversions.
+// errors, the factor-2 resampler with its low-pass section, the 16-bit <->
+// float sample conversions, the stream statistics and the audio threads'
+// priority.
 #pragma once
 
 #include <windows.h>
@@ -52,6 +53,40 @@ void showWaveError(MMRESULT code, WaveErrorTextFn errorText, const char* activit
 
 // "HRESULT: 0x%x" notice for a non-zero COM result; nothing for 0.
 void showResultCode(HRESULT code);
+
+// A wave API error met on an audio thread: the run's first one is kept (no box
+// there), and showStreamError, on the dialog's thread, shows it once as
+// showWaveError would and forgets it.
+void noteStreamError(MMRESULT code, WaveErrorTextFn errorText, const char* activity);
+void showStreamError();
+
+// What the streams did during one run. Plain counters, each written by one
+// thread; read once the run has stopped.
+struct StreamStatistics {
+    int64_t chunksCaptured = 0;      // chunks the input read from the device
+    int64_t chunksDelivered = 0;     // chunks the input handed on (captured or silence)
+    int64_t chunksPlayed = 0;        // chunks the output handed to the device
+    int64_t chunksDropped = 0;       // output chunks with no free header or a failed lock
+    int64_t fadedCuts = 0;           // waveOut chunks faded out and cut short
+    int64_t backlogDrops = 0;        // capture backlogs dropped
+    int64_t outputResyncs = 0;       // DirectSound write position moved to the cursor
+    int64_t requeueAlls = 0;         // waveIn reads that found the driver's queue empty
+    int64_t recordingBytesLost = 0;  // take data the disk could not keep up with
+};
+StreamStatistics& streamStatistics();
+// Zero at the start of a run; one trace line at its end.
+void resetStreamStatistics();
+void traceStreamStatistics();
+
+// The calling audio thread's priority for the length of a run: the multimedia
+// class scheduler's "Pro Audio" task where the system has it, otherwise
+// time-critical. restoreThreadPriority puts it back to normal.
+struct AudioThreadPriority {
+    HMODULE avrt = nullptr;
+    HANDLE task = nullptr;
+};
+AudioThreadPriority raiseAudioThreadPriority();
+void restoreThreadPriority(AudioThreadPriority& priority);
 
 // GenFilter: one second-order IIR section (direct form I). The only type built
 // is the low-pass (4) with Q 1 and unity level; the per-sample step is the

@@ -198,3 +198,5 @@ int closeWaveOutDevice(OutputStream& out) {
 }
 
 void reportPlaybackError(MMRESULT code) { showWaveError(code, platform().waveOutGetErrorTextA, "playing"); }
+
+void notePlaybackError(MMRESULT code) { noteStreamError(code, platform().waveOutGetErrorTextA, "playing"); }

@@ -70,13 +70,16 @@ int openOutput(OutputStream& out, int& isOpen, HWND owner, int sampleRate, int c
         return 0;
     }
     isOpen = 1;
-    if (out.mayRecord) out.recordingFile = openRecording(0, channels, sampleRate, nullptr);
+    const HANDLE file = out.mayRecord ? openRecording(0, channels, sampleRate, nullptr) : INVALID_HANDLE_VALUE;
+    startRecordingQueue(out.recording, file);
     return 1;
 }
 
 int closeOutput(OutputStream& out, int& isOpen) {
     if (!isOpen) return 1;
-    closeRecording(out.recordingFile, out.channels, out.sampleRate);
+    HANDLE file = stopRecordingQueue(out.recording);
+    streamStatistics().recordingBytesLost += out.recording.lostBytes;
+    closeRecording(file, out.channels, out.sampleRate);
     destroyResamplers(out.upsamplers);
     closeOutputDevice(out);
     writeSettingInt("resync_bytes_out learned", out.latencyOffsetBytes);

@@ -24,6 +24,7 @@
 #include <cstdint>
 
 #include "audio/audio.h"
+#include "recording/recording.h"
 
 class Resampler;
 
@@ -36,7 +37,7 @@ const int kWorkBufferBytes = 262144;
 enum FadeDirection { kFadeIn = 0, kFadeOut = 1 };
 
 struct OutputStream {
-    HANDLE recordingFile = INVALID_HANDLE_VALUE;
+    RecordingQueue recording;
     int deviceMode = 0;  // 0: DirectSound, 1: waveOut
     int upsample = 0;    // waveOut at twice the processing rate
     Resampler* upsamplers[2] = {nullptr, nullptr};
@@ -82,6 +83,8 @@ int closeWaveOutDevice(OutputStream& out);
 
 // Shows the wave API's text for a non-zero code in the playback error box.
 void reportPlaybackError(MMRESULT code);
+// The same from the writing thread: kept for the dialog's thread (noteStreamError).
+void notePlaybackError(MMRESULT code);
 
 // One chunk of interleaved floats (frames x channels, full scale 1.0) to the
 // device. DirectSound: frames written, or frames when dropped; waveOut: 0.

@@ -30,9 +30,9 @@ int wholeFramesWithin(int frames, int channels, int maxSamples) {
 }
 
 void record(OutputStream& out, const float* samples, int count) {
-    if (out.recordingFile == INVALID_HANDLE_VALUE) return;
+    if (!out.recording.ring) return;
     floatToPcm16(samples, out.conversion, count, 1.0f);
-    writeSamples(out.conversion, count, out.recordingFile);
+    appendRecording(out.recording, out.conversion, count);
 }
 
 // Doubles the chunk into the work buffer through the upsamplers: each input
@@ -135,6 +135,7 @@ void followDevice(OutputStream& out, int frames) {
     if (out.firstWrite || overtaken(out, playCursor)) {
         out.writePositionBytes = resyncTarget(out, writeCursor);
         out.framesSinceCheck = 0;
+        if (!out.firstWrite) ++streamStatistics().outputResyncs;
         out.firstWrite = 0;
         return;
     }
@@ -153,15 +154,17 @@ int writeOutput(OutputStream& out, const float* samples, int frames) {
     const int channels = out.channels;
     const int count = wholeFramesWithin(frames, channels, kMaxDirectSoundSamples) * channels;
     floatToPcm16(samples, out.conversion, count, 1.0f);
-    writeSamples(out.conversion, count, out.recordingFile);
+    appendRecording(out.recording, out.conversion, count);
     followDevice(out, frames);
 
     void* part1 = nullptr;
     void* part2 = nullptr;
     DWORD bytes1 = 0, bytes2 = 0;
     if (FAILED(out.pWriteBuffer->Lock(static_cast<DWORD>(out.writePositionBytes), static_cast<DWORD>(2 * count),
-                                      &part1, &bytes1, &part2, &bytes2, 0)))
+                                      &part1, &bytes1, &part2, &bytes2, 0))) {
+        ++streamStatistics().chunksDropped;
         return frames;
+    }
     const uint8_t* converted = reinterpret_cast<const uint8_t*>(out.conversion);
     if (part1) memcpy(part1, converted, bytes1);
     if (part2) memcpy(part2, converted + bytes1, bytes2);
@@ -170,6 +173,7 @@ int writeOutput(OutputStream& out, const float* samples, int frames) {
     const int writtenBytes = static_cast<int>(bytes1 + bytes2);
     out.writePositionBytes = (out.writePositionBytes + writtenBytes) & ~3;
     if (out.writePositionBytes >= out.ringBytes) out.writePositionBytes -= out.ringBytes;
+    ++streamStatistics().chunksPlayed;
     return writtenBytes / (2 * channels);
 }
 
@@ -185,7 +189,10 @@ void resyncOutput(OutputStream& out, int frames) {
     int ahead = out.writePositionBytes - target;
     if (ahead < 0) ahead += ring;
     if (ahead > ring / 2) ahead -= ring;
-    if (ahead < 0 || ahead > ring / 4) out.writePositionBytes = target;
+    if (ahead < 0 || ahead > ring / 4) {
+        out.writePositionBytes = target;
+        ++streamStatistics().outputResyncs;
+    }
 }
 
 void writeWaveOut(OutputStream& out, const float* samples, int frames) {
@@ -196,17 +203,23 @@ void writeWaveOut(OutputStream& out, const float* samples, int frames) {
         else
             ++queued;
     }
-    if (chosen < 0) return;  // all queued: the chunk is dropped
+    if (chosen < 0) {  // all queued: the chunk is dropped
+        ++streamStatistics().chunksDropped;
+        return;
+    }
     const int channels = out.channels;
     const int maxSamples = out.upsample ? kMaxWaveOutSamples / 2 : kMaxWaveOutSamples;
     const int count = wholeFramesWithin(frames, channels, maxSamples) * channels;
     const FadeDirection direction = queued > kWaveOutQueueLimit ? kFadeOut : kFadeIn;
+    if (direction == kFadeOut) ++streamStatistics().fadedCuts;
     int converted = 0;
     convertForWaveOut(out, samples, count, out.waveOutBuffers[chosen], converted, direction);
     record(out, samples, count);
     WAVEHDR& header = out.headers[chosen];
     header.dwBufferLength = static_cast<DWORD>(2 * converted);
-    reportPlaybackError(platform().waveOutWrite(out.waveOut, &header, sizeof header));
+    const MMRESULT result = platform().waveOutWrite(out.waveOut, &header, sizeof header);
+    notePlaybackError(result);
+    if (result == MMSYSERR_NOERROR) ++streamStatistics().chunksPlayed;
 }
 
 void convertForWaveOut(OutputStream& out, const float* samples, int count, int16_t* destination,

@@ -66,6 +66,19 @@ void closeStreams() {
     closeOutput(d.output, d.filter->outputOpen);
 }
 
+// What the run met that the user must hear of, shown here on the dialog's
+// thread once the streams are closed: the first device error the audio
+// threads noted, and take data the disk could not keep up with.
+void reportRunProblems() {
+    traceStreamStatistics();
+    showStreamError();
+    if (streamStatistics().recordingBytesLost > 0)
+        showMessage(nullptr,
+                    "The disk could not keep up with the recording:\n"
+                    "parts of this take are missing from its WAV files.",
+                    "Harnwick Live", MB_OK | MB_ICONEXCLAMATION);
+}
+
 void showStopProblem() {
     showMessage(nullptr, "DirectX:\n\nThe plugin had a problem while stoping.", "Harnwick Live",
                 MB_OK | MB_ICONERROR);
@@ -88,6 +101,7 @@ DWORD WINAPI engineThreadMain(LPVOID) {
     float* capture = static_cast<float*>(calloc(kCaptureBufferBytes, 1));
     InputStream& in = inputStream();
     OutputStream& out = dump().output;
+    AudioThreadPriority priority = raiseAudioThreadPriority();
     // Without its buffer the thread cannot stream: it ends like a failed open.
     while (capture) {
         const int frames = readInput(in, capture, in.chunkFrames);
@@ -96,6 +110,7 @@ DWORD WINAPI engineThreadMain(LPVOID) {
         g_engine.state = ENGINE_STREAMING;
         if (g_engine.stopRequest) break;
     }
+    restoreThreadPriority(priority);
     free(capture);
     closeStreams();
     direct->Release();
@@ -144,6 +159,7 @@ int startProcessing(HWND owner) {
     const int rate = readSampleRate();
     const int channels = readChannels();
     writeSettingInt("TAKE_NUMBER", readSettingInt("TAKE_NUMBER") + 1);
+    resetStreamStatistics();
 
     HRESULT code;
     if (directMode()) {
@@ -170,6 +186,7 @@ int stopProcessing() {
     }
     g_runState = stopped ? RUN_STATE_STOPPED : RUN_STATE_FAILED;
     if (!stopped) showStopProblem();
+    reportRunProblems();
     return 1;
 }
 

@@ -18,6 +18,7 @@
 // openInput/closeInput and openOutput/closeOutput work on.
 #pragma once
 
+#include "audio/audio.h"
 #include "engine/outputstream.h"
 #include "filters/framework.h"
 #include "input/inputstream.h"
@@ -72,11 +73,16 @@ public:
     HRESULT setMediaType(const AM_MEDIA_TYPE* mt) override;
     HRESULT decideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* requested) override;
 
+    // The worker is the graph's audio thread: raised for its life.
+    HRESULT onThreadCreate() override;
+    HRESULT onThreadDestroy() override;
+
     REFERENCE_TIME lastStopTime() const { return lastStop_; }
 
 private:
     SynthFilter* synth_;  // the filter that owns this pin
     REFERENCE_TIME lastStop_ = 0;
+    AudioThreadPriority priority_;
 };
 
 // The reader filter behind an IBaseFilter, or null when it is not ours.

@@ -99,6 +99,16 @@ HRESULT SynthStream::decideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPER
     return S_OK;
 }
 
+HRESULT SynthStream::onThreadCreate() {
+    priority_ = raiseAudioThreadPriority();
+    return S_OK;
+}
+
+HRESULT SynthStream::onThreadDestroy() {
+    restoreThreadPriority(priority_);
+    return S_OK;
+}
+
 HRESULT SynthStream::fillBuffer(IMediaSample* sample) {
     InputStream& in = synth_->input;
     BYTE* data = nullptr;

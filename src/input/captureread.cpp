@@ -45,6 +45,7 @@ void dropBacklog(InputStream& in, int readPositionBytes, int chunkBytes) {
     int offset = readPositionBytes - chunkBytes;
     if (offset < 0) offset += in.captureBufferBytes;
     in.readOffsetBytes = offset - offset % frameBytes;
+    ++streamStatistics().backlogDrops;
 }
 
 // Waits until the driver's read position has passed the end of the chunk at
@@ -94,7 +95,8 @@ int readCapture(InputStream& in, float* destination, int frames) {
     if (in.readOffsetBytes >= bufferBytes) in.readOffsetBytes -= bufferBytes;
     const int samples = lockedBytes / 2;
     pcm16ToFloat(in.staging, destination, samples, kCaptureScale);
-    writeSamples(in.staging, samples, in.recordingFile);
+    appendRecording(in.recording, in.staging, samples);
+    ++streamStatistics().chunksCaptured;
     return lockedBytes / (2 * in.channels);
 }
 
@@ -160,6 +162,7 @@ void decimateInPlace(InputStream& in, int16_t* buffer, int outputFrames) {
 }  // namespace
 
 int readInput(InputStream& in, float* destination, int frames) {
+    ++streamStatistics().chunksDelivered;
     if (in.legacy) return readWaveIn(in, destination, frames);
     return readCapture(in, destination, frames);
 }
@@ -189,7 +192,8 @@ int readWaveIn(InputStream& in, float* destination, int frames) {
             delivered = frames / 2;
         }
         pcm16ToFloat(buffer, destination, samples, kWaveInScale);
-        writeSamples(buffer, samples, in.recordingFile);
+        appendRecording(in.recording, buffer, samples);
+        ++streamStatistics().chunksCaptured;
         requeueWaveInBuffer(in, index, header);
         g_nextBufferIndex = (index + 1) % kWaveInBufferCount;
         return delivered;
@@ -197,6 +201,7 @@ int readWaveIn(InputStream& in, float* destination, int frames) {
     // The driver has nothing queued (first read, or the reader fell behind):
     // hand it every free buffer, in index order, and deliver silence.
     if (!anyWaveInBufferQueued(in)) g_nextBufferIndex = 0;
+    ++streamStatistics().requeueAlls;
     for (int i = 0; i < kWaveInBufferCount; ++i) requeueWaveInBuffer(in, i, in.waveInHeaders[i]);
     return frames;
 }
@@ -204,9 +209,9 @@ int readWaveIn(InputStream& in, float* destination, int frames) {
 void requeueWaveInBuffer(InputStream& in, int index, WAVEHDR& header) {
     if (header.dwFlags & WHDR_INQUEUE) return;
     ResetEvent(g_waveInEvents[index]);  // a signal left from this buffer's last lap
-    reportRecordingError(platform().waveInUnprepareHeader(in.waveIn, &header, sizeof header));
+    noteRecordingError(platform().waveInUnprepareHeader(in.waveIn, &header, sizeof header));
     header.dwFlags = 0;
     header.dwUser = static_cast<DWORD_PTR>(index);
-    reportRecordingError(platform().waveInPrepareHeader(in.waveIn, &header, sizeof header));
-    reportRecordingError(platform().waveInAddBuffer(in.waveIn, &header, sizeof header));
+    noteRecordingError(platform().waveInPrepareHeader(in.waveIn, &header, sizeof header));
+    noteRecordingError(platform().waveInAddBuffer(in.waveIn, &header, sizeof header));
 }

@@ -232,3 +232,5 @@ void CALLBACK waveInDone(HWAVEIN /*device*/, UINT message, DWORD_PTR /*instance*
 }
 
 void reportRecordingError(MMRESULT code) { showWaveError(code, platform().waveInGetErrorTextA, "recording"); }
+
+void noteRecordingError(MMRESULT code) { noteStreamError(code, platform().waveInGetErrorTextA, "recording"); }

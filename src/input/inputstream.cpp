@@ -72,7 +72,8 @@ int openInput(InputStream& in, HWND /*window*/, int sampleRate, int channels) {
                     MB_OK | MB_ICONSTOP);
         return 0;
     }
-    if (in.mayRecord) in.recordingFile = openRecording(1, channels, sampleRate, nullptr);
+    const HANDLE file = in.mayRecord ? openRecording(1, channels, sampleRate, nullptr) : INVALID_HANDLE_VALUE;
+    startRecordingQueue(in.recording, file);
     in.isOpen = 1;
     return 1;
 }
@@ -80,7 +81,9 @@ int openInput(InputStream& in, HWND /*window*/, int sampleRate, int channels) {
 int closeInput(InputStream& in, int /*flag*/) {
     if (!in.isOpen) return 1;
     OwnerLock hold(in.lock);
-    closeRecording(in.recordingFile, in.channels, in.sampleRate);
+    HANDLE file = stopRecordingQueue(in.recording);
+    streamStatistics().recordingBytesLost += in.recording.lostBytes;
+    closeRecording(file, in.channels, in.sampleRate);
     destroyResamplers(in.resamplers);
     closeInputDevice(in);
     in.isOpen = 0;

@@ -24,6 +24,7 @@
 #include <cstdint>
 
 #include "audio/audio.h"
+#include "recording/recording.h"
 
 class Resampler;
 
@@ -46,7 +47,7 @@ struct InputStream {
     IDirectSoundNotify* pNotify = nullptr;
     int chunkFrames = 0;
     int16_t* staging = nullptr;  // kStagingBytes, DirectSoundCapture read
-    HANDLE recordingFile = INVALID_HANDLE_VALUE;
+    RecordingQueue recording;
     int isOpen = 0;
     IDirectSoundCapture* pCapture = nullptr;
     IDirectSoundCaptureBuffer* pCaptureBuffer = nullptr;
@@ -83,6 +84,8 @@ void CALLBACK waveInDone(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD
 
 // Shows the wave API's text for a non-zero code in the recording error box.
 void reportRecordingError(MMRESULT code);
+// The same from the reading thread: kept for the dialog's thread (noteStreamError).
+void noteRecordingError(MMRESULT code);
 
 // One chunk of interleaved floats into destination (frames x channels floats).
 // Blocks until the device holds a chunk or its wait runs out (silence).

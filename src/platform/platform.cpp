@@ -43,6 +43,7 @@ PlatformApi realPlatform() {
     api.getModuleFileNameA = GetModuleFileNameA;
     api.getSystemTimeAsFileTime = GetSystemTimeAsFileTime;
     api.waitForSingleObject = WaitForSingleObject;
+    api.loadLibraryA = LoadLibraryA;
     return api;
 }
 

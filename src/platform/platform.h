@@ -57,6 +57,7 @@ struct PlatformApi {
     DWORD(WINAPI* getModuleFileNameA)(HMODULE, LPSTR, DWORD);
     void(WINAPI* getSystemTimeAsFileTime)(LPFILETIME);
     DWORD(WINAPI* waitForSingleObject)(HANDLE, DWORD);
+    HMODULE(WINAPI* loadLibraryA)(LPCSTR);
 };
 
 // The table in force. Product code calls through it; only tests write it,

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 const int kWaveHeaderBytes = 44;
@@ -40,3 +41,29 @@ HANDLE openRecording(int isInput, int channels, int sampleRate, HWND owner);
 // Writes the exact header for what the file holds, closes it and sets file to
 // INVALID_HANDLE_VALUE. Does nothing for INVALID_HANDLE_VALUE.
 void closeRecording(HANDLE& file, int channels, int sampleRate);
+
+// A take's recording as the audio thread sees it: appends go into a ring
+// allocated at start and a writer thread moves them to the file, so the audio
+// thread never waits on the disk. A chunk that finds the ring full is lost
+// whole (counted in lostBytes); the live audio never waits.
+struct RecordingQueue {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    int16_t* ring = nullptr;
+    uint32_t capacity = 0;             // samples
+    std::atomic<uint32_t> appended{0};  // samples appended, advanced by the audio thread
+    std::atomic<uint32_t> stored{0};    // samples written to the file, advanced by the writer
+    std::atomic<int> stopping{0};
+    HANDLE wake = nullptr;
+    HANDLE writer = nullptr;
+    int64_t lostBytes = 0;  // written by the audio thread, read after stop
+};
+
+// Takes over file (from openRecording) and starts its writer. With
+// INVALID_HANDLE_VALUE appends are ignored. 0 when the ring or the writer
+// could not be made: the take is then not recorded (traced).
+int startRecordingQueue(RecordingQueue& queue, HANDLE file);
+// Audio thread: queues count samples, or counts them lost when they do not fit.
+void appendRecording(RecordingQueue& queue, const int16_t* samples, int count);
+// Writes everything queued, ends the writer, frees the ring and hands the file
+// back (for closeRecording).
+HANDLE stopRecordingQueue(RecordingQueue& queue);

@@ -241,8 +241,11 @@ TEST_F(InputStreamTest, WaveInReadsOnlyReturnedBuffersInOrder) {
     EXPECT_EQ(8, queued()) << "the skipped buffers went back to the driver";
 
     // Nothing new: the skipped buffers' old audio must not come back.
+    resetStreamStatistics();
     readInput(in, destination.data(), 512);
     EXPECT_EQ(0.0f, destination[0]) << "silence, not audio from before the jump";
+    EXPECT_EQ(0, streamStatistics().chunksCaptured);
+    EXPECT_EQ(1, streamStatistics().chunksDelivered);
     devices.completeInput(2048, &fourth);
     readInput(in, destination.data(), 512);
     EXPECT_EQ(444 * kWaveInScale, destination[0]) << "the next buffer in the driver's order";
@@ -253,10 +256,12 @@ TEST_F(InputStreamTest, WaveInReadsOnlyReturnedBuffersInOrder) {
 
 class CaptureReadTest : public InputStreamTest {
 protected:
-    void openCapture(int chunkFrames, int channels = 2) {
+    // steady: past the first read, which keeps only the newest chunk.
+    void openCapture(int chunkFrames, int channels = 2, bool steady = true) {
         writeSettingText("USE_DIRECTX", "TRUE");
         writeSettingInt("chunks", chunkFrames);
         ASSERT_EQ(1, openInput(in, nullptr, 44100, channels));
+        if (steady) in.firstRead = 0;
         buffer = devices.capture->buffer;
         ASSERT_NE(nullptr, buffer);
         for (size_t k = 0; k < buffer->ring.bytes.size() / 2; ++k) {
@@ -327,14 +332,16 @@ TEST_F(CaptureReadTest, BacklogBeyondAQuarterIsDropped) {
     EXPECT_EQ(1024, in.readOffsetBytes);
 
     // One frame more: the read goes on with the newest whole chunk.
+    resetStreamStatistics();
     buffer->ring.writeCursor = 1024 + 16388;
     EXPECT_EQ(128, readInput(in, destination.data(), 128));
     EXPECT_EQ(1024u + 16388u - 512u, buffer->ring.locks.at(1).first);
     EXPECT_EQ(1024 + 16388, in.readOffsetBytes);
+    EXPECT_EQ(1, streamStatistics().backlogDrops);
 }
 
 TEST_F(CaptureReadTest, FirstReadAfterOpenKeepsOnlyTheNewestChunk) {
-    openCapture(128);
+    openCapture(128, 2, false);
     buffer->ring.writeCursor = 6000;  // the run took a while to start
     EXPECT_EQ(128, readInput(in, destination.data(), 128));
     EXPECT_EQ(6000u - 512u, buffer->ring.locks.at(0).first);
@@ -346,18 +353,16 @@ TEST_F(CaptureReadTest, LockInTwoRegionsAndLockFailure) {
     writeSettingText("SAVE_INPUT", "TRUE");
     openCapture(128);
     in.readOffsetBytes = 65536 - 300;
-    buffer->ring.writeCursor = 65536 - 300;
+    buffer->ring.writeCursor = 212;  // the chunk's end, past the buffer's end
     buffer->ring.forcedPart1 = 300;
     buffer->ring.forcedPart2 = 212;
-    buffer->signal(0);  // the target wraps to 212: entry 0 (511)
     EXPECT_EQ(128, readInput(in, destination.data(), 128));
     for (int k = 0; k < 150; ++k) ASSERT_EQ(((32618 + k) % 30000) * kCaptureScale, destination[k]) << k;
     for (int k = 150; k < 256; ++k) ASSERT_EQ((k - 150) * kCaptureScale, destination[k]) << k;
     EXPECT_EQ(212, in.readOffsetBytes);
 
     buffer->ring.lockFails = true;
-    buffer->ring.writeCursor = 212;
-    buffer->signal(1);
+    buffer->ring.writeCursor = 212 + 512;
     EXPECT_EQ(128, readInput(in, destination.data(), 128));
     for (int k = 0; k < 256; ++k) ASSERT_EQ(0.0f, destination[k]);
     EXPECT_EQ(212, in.readOffsetBytes);

@@ -240,6 +240,7 @@ TEST_F(WaveOutTest, FadesOutAndCutsWhileTheQueueIsLong) {
     EXPECT_EQ(32, devices.waveOut.prepared);
     out.fadeGain = 1.0f;
     queueHeaders(9);
+    resetStreamStatistics();
     std::vector<float> loud = chunk(1024, 0.5f);
     EXPECT_EQ(0, writeOutput(out, loud.data(), 512));
     ASSERT_EQ(1u, devices.waveOut.written.size());
@@ -268,14 +269,18 @@ TEST_F(WaveOutTest, FadesOutAndCutsWhileTheQueueIsLong) {
     EXPECT_GT(rising[99], 16000);
     for (int k = 100; k < 1024; ++k) ASSERT_EQ(16383, rising[k]) << k;
     EXPECT_EQ(1.0f, out.fadeGain);
+    EXPECT_EQ(2, streamStatistics().fadedCuts);
 }
 
 TEST_F(WaveOutTest, FullQueueDropsChunksUntilAHeaderComesBack) {
     useWaveOut(256);
     ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 1));
+    resetStreamStatistics();
     std::vector<float> samples = chunk(256, 0.25f);
     for (int i = 0; i < 40; ++i) writeOutput(out, samples.data(), 256);
     EXPECT_EQ(32u, devices.waveOut.written.size()) << "eight more chunks found no free header";
+    EXPECT_EQ(32, streamStatistics().chunksPlayed);
+    EXPECT_EQ(8, streamStatistics().chunksDropped);
     ASSERT_TRUE(devices.completeOutput());
     writeOutput(out, samples.data(), 256);
     EXPECT_EQ(33u, devices.waveOut.written.size());
@@ -369,6 +374,10 @@ TEST_F(OutputStreamTest, FailureMessages) {
         devices.waveOut.writeResult = MMSYSERR_NOMEM;
         const float samples[4] = {};
         writeOutput(out, samples, 2);
+        writeOutput(out, samples, 2);
+        ASSERT_EQ(1u, boxes.calls().size()) << "no box from the writing thread";
+        showStreamError();  // the dialog's thread at STOP: once per run
+        showStreamError();
         ASSERT_EQ(2u, boxes.calls().size());
         EXPECT_EQ("While using the soundcard for playing,\nthe device reported the following error code:\n\n"
                   "'fake error 4'",

@@ -1,5 +1,6 @@
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "recording/recording.h"
 #include "settings/settings.h"
@@ -169,6 +170,44 @@ TEST_F(RecordingTest, NotRecordedOrNotCreatable) {
         EXPECT_EQ("Harnwick Live", call.caption);
         EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION), call.flags & MB_ICONMASK);
     }
+}
+
+struct PipeReader {
+    HANDLE pipe;
+    std::vector<int16_t> received;
+    static DWORD WINAPI run(LPVOID self) {
+        PipeReader& r = *static_cast<PipeReader*>(self);
+        int16_t block[2048];
+        DWORD got = 0;
+        while (ReadFile(r.pipe, block, sizeof block, &got, nullptr) && got > 0)
+            r.received.insert(r.received.end(), block, block + got / 2);
+        return 0;
+    }
+};
+
+// A disk that takes nothing (a pipe nobody reads yet): the audio thread's
+// appends still return at once, what does not fit in the ring is counted
+// lost in whole chunks, and everything kept reaches the file in order.
+TEST(RecordingQueueTest, AppendsNeverWaitOnTheDisk) {
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 4096));
+    RecordingQueue queue;
+    ASSERT_EQ(1, startRecordingQueue(queue, writeEnd));
+    std::vector<int16_t> chunk(4096);
+    for (size_t k = 0; k < chunk.size(); ++k) chunk[k] = static_cast<int16_t>(k);
+    const int chunks = 300;  // 2.4 MB, more than the ring holds
+    for (int i = 0; i < chunks; ++i) appendRecording(queue, chunk.data(), static_cast<int>(chunk.size()));
+    EXPECT_GT(queue.lostBytes, 0);
+    EXPECT_EQ(0, queue.lostBytes % 8192) << "whole chunks";
+
+    PipeReader reader = {readEnd, {}};
+    HANDLE thread = CreateThread(nullptr, 0, PipeReader::run, &reader, 0, nullptr);
+    CloseHandle(stopRecordingQueue(queue));  // drains; closing the pipe ends the reader
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    CloseHandle(readEnd);
+    EXPECT_EQ(chunks * 8192, static_cast<int64_t>(2 * reader.received.size()) + queue.lostBytes);
+    for (size_t k = 0; k < reader.received.size(); ++k) ASSERT_EQ(static_cast<int16_t>(k % 4096), reader.received[k]) << k;
 }
 
 }  // namespace

@@ -117,4 +117,27 @@ TEST(ConversionTest, SixteenBitToFloatUsesTheGivenScale) {
     EXPECT_FLOAT_EQ(-0.9929697f, out[0]);
 }
 
+HMODULE WINAPI noLibrary(LPCSTR) { return nullptr; }
+
+TEST(AudioThreadPriorityTest, RaisedForTheRunAndBackToNormal) {
+    {
+        SCOPED_TRACE("a system without the multimedia class scheduler");
+        PlatformOverride override;
+        override.api().loadLibraryA = noLibrary;
+        TraceRecorder trace;
+        AudioThreadPriority priority = raiseAudioThreadPriority();
+        EXPECT_EQ(THREAD_PRIORITY_TIME_CRITICAL, GetThreadPriority(GetCurrentThread()));
+        restoreThreadPriority(priority);
+        EXPECT_EQ(THREAD_PRIORITY_NORMAL, GetThreadPriority(GetCurrentThread()));
+        EXPECT_TRUE(trace.contains("time-critical"));
+    }
+    TraceRecorder trace;
+    AudioThreadPriority priority = raiseAudioThreadPriority();
+    EXPECT_NE(nullptr, priority.task) << "this system has the scheduler's task";
+    EXPECT_TRUE(trace.contains("\"Pro Audio\""));
+    restoreThreadPriority(priority);
+    EXPECT_EQ(nullptr, priority.task);
+    EXPECT_TRUE(trace.contains("back to normal"));
+}
+
 }  // namespace
