@@ -4,8 +4,9 @@
 //   hostrun passthru wave|ds <chunkFrames> <seconds>
 //     launch: starting passthru.exe (which prints "passthru open" itself),
 //     end: it has finished.
-//   hostrun host wave|ds graph|direct <chunkFrames> <seconds> <HarnwickLive.exe>
-//     Stores the sound system, mode and chunk size for the host, then:
+//   hostrun host wave|waver|ds graph|direct <chunkFrames> <seconds> <HarnwickLive.exe>
+//     Stores the sound system (waver: waveIn/waveOut with resampling), mode
+//     and chunk size for the host, then:
 //     launch: starting the host program, dialog: its dialog is shown,
 //     run: Run! pressed, running: the button says "Stop!", stop: Stop!
 //     pressed after <seconds>, end: the host has exited.
@@ -116,13 +117,15 @@ int runPassthru(const char* system, const char* chunkFrames, const char* seconds
 
 int runHost(const char* system, const char* mode, const char* chunkFrames, const char* seconds, const char* hostExe) {
     const bool ds = strcmp(system, "ds") == 0;
+    const bool resample = strcmp(system, "waver") == 0;
     const bool direct = strcmp(mode, "direct") == 0;
     // "times" 1 skips the first-start wizard; the benchmark runs the devices
-    // at the processing rate like the baseline ("DONT RESAMPLE").
+    // at the processing rate like the baseline ("DONT RESAMPLE"), or, for
+    // "waver", the wave devices at twice the rate with the host's resampling.
     if (!storeSetting("USE_DIRECTX", ds ? "TRUE" : "FALSE") ||
         !storeSetting("DONT USE WINDOWS DX HANDLER", direct ? "TRUE" : "FALSE") ||
-        !storeSetting(ds ? "chunks" : "chunks_wave", chunkFrames) || !storeSetting("DONT RESAMPLE", "TRUE") ||
-        !storeSetting("times", "1"))
+        !storeSetting(ds ? "chunks" : "chunks_wave", chunkFrames) ||
+        !storeSetting("DONT RESAMPLE", resample ? "FALSE" : "TRUE") || !storeSetting("times", "1"))
         return fail("cannot store the host settings");
 
     PROCESS_INFORMATION process = {};
@@ -159,6 +162,6 @@ int main(int argc, char** argv) {
     if (argc == 7 && strcmp(argv[1], "host") == 0) return runHost(argv[2], argv[3], argv[4], argv[5], argv[6]);
     fprintf(stderr,
             "usage: hostrun passthru wave|ds <chunkFrames> <seconds>\n"
-            "       hostrun host wave|ds graph|direct <chunkFrames> <seconds> <HarnwickLive.exe>\n");
+            "       hostrun host wave|waver|ds graph|direct <chunkFrames> <seconds> <HarnwickLive.exe>\n");
     return 2;
 }

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Glitch benchmark: a steady tone through the virtual soundcard, the live host
+# beside a no-drop pass-through on the same sound system and chunk, all in one
+# run.
+# - a probe: a stereo null sink; the tone is played into its left channel
+#   through a remap sink, the programs capture that channel (the default input
+#   for the run) and play into its right channel (the default output), and one
+#   recorder per program run takes the probe's monitor.
+# - rows: waveIn/waveOut at 512 and 2048 frames, with and without the host's
+#   resampling; DirectSound at 128 and 512; the host in graph and in direct
+#   mode; then one row of each sound system with both cores kept busy by two
+#   normal-priority loops. Each row's pass-through runs right before it.
+# - figures: glitch events per minute (glitch.py) of the host and of the
+#   pass-through, their ratio, and the host's stream statistics from the trace
+#   line it writes at STOP.
+# Expects the services of scripts/services.sh (scripts/bench.sh starts them).
+# Unloads what it loads, restores the default devices, the host's settings and
+# the trace settings, and ends what it starts.
+#   HW_GLITCH_SECONDS  seconds each program plays (default 8)
+#   HW_GLITCH_BIN      folder of HarnwickLive.exe (default: this build's bin)
+#   HW_GLITCH_ROWS     rows to run, e.g. "wave:512 ds:128" (default: all)
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$here/../../scripts/env.sh"
+seconds=${HW_GLITCH_SECONDS:-8}
+bin=${HW_GLITCH_BIN:-$HW_BUILD/x86_64/bin}
+tools="$HW_BUILD/x86_64/tools/latencybench"
+traceview="$HW_BUILD/x86_64/tools/traceview/traceview.exe"
+settings='HKLM\SOFTWARE\Quillmark Labs\Harnwick Live\Settings'
+rows=${HW_GLITCH_ROWS:-"wave:512 wave:2048 waver:512 waver:2048 ds:128 ds:512 busy-wave:512 busy-ds:512"}
+
+work=$(mktemp -d "$HW_BUILD/glitchbench.XXXXXX")
+modules=()
+player=""
+busy=()
+old_sink=$(pactl info | sed -n 's/^Default Sink: //p')
+old_source=$(pactl info | sed -n 's/^Default Source: //p')
+had_settings=0
+wine reg export "$settings" "$work/settings.reg" /y >/dev/null 2>&1 && had_settings=1
+
+stop_busy() {
+  for p in "${busy[@]}"; do kill "$p" 2>/dev/null || true; done
+  busy=()
+}
+cleanup() {
+  stop_busy
+  [ -n "$player" ] && kill "$player" 2>/dev/null
+  wait 2>/dev/null
+  for ((i = ${#modules[@]} - 1; i >= 0; i--)); do pactl unload-module "${modules[i]}" 2>/dev/null; done
+  [ -n "$old_sink" ] && pactl set-default-sink "$old_sink" 2>/dev/null
+  [ -n "$old_source" ] && pactl set-default-source "$old_source" 2>/dev/null
+  wine "$traceview" --remove >/dev/null 2>&1
+  wine reg delete "$settings" /f >/dev/null 2>&1
+  [ "$had_settings" = 1 ] && wine reg import "$work/settings.reg" >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+load() { modules+=("$(pactl load-module "$@")"); }
+load module-null-sink sink_name=hwglitch_probe channels=2 channel_map=front-left,front-right \
+  sink_properties=device.description=GlitchProbe
+load module-remap-sink sink_name=hwglitch_in master=hwglitch_probe channels=1 channel_map=mono \
+  master_channel_map=front-left remix=no
+load module-remap-sink sink_name=hwglitch_out master=hwglitch_probe channels=1 channel_map=mono \
+  master_channel_map=front-right remix=no
+load module-remap-source source_name=hwglitch_capture master=hwglitch_probe.monitor channels=1 channel_map=mono \
+  master_channel_map=front-left remix=no
+pactl set-default-sink hwglitch_out
+pactl set-default-source hwglitch_capture
+wine "$traceview" --setup 'C:\hwglitchtrace' >/dev/null 2>&1
+
+python3 "$here/glitch.py" tone | pacat -p -d hwglitch_in --format=s16le --rate=44100 --channels=1 \
+  --latency-msec=50 2>/dev/null & player=$!
+sleep 1
+
+# One program run with the probe recorded: run <label> <hostrun arguments...>;
+# prints "<events per minute> <seconds judged>".
+run() {
+  local label=$1; shift
+  parec -d hwglitch_probe.monitor --format=s16le --rate=44100 --channels=2 >"$work/$label.raw" 2>/dev/null &
+  local recorder=$!
+  sleep 0.3
+  wine "$tools/hostrun.exe" "$@" >/dev/null 2>"$work/$label.err" || sed "s/^/  $label: /" "$work/$label.err" >&2
+  sleep 0.3
+  kill "$recorder" 2>/dev/null; wait "$recorder" 2>/dev/null || true
+  python3 "$here/glitch.py" count "$work/$label.raw" |
+    awk '{ if ($2 > 0) printf "%.1f %s\n", $1 * 60 / $2, $2; else print "- 0" }'
+  rm -f "$work/$label.raw"
+}
+
+statistics() {
+  wine "$traceview" 2>/dev/null | sed -n 's/.*stream statistics: //p' | tail -1 | tr -d '\r'
+}
+
+host_exe=$(winepath -w "$bin/HarnwickLive.exe")
+echo "glitch events per minute, steady 441 Hz tone, 44100 Hz stereo, $seconds s per program"
+printf "%-16s %-7s %10s %10s %7s  %s\n" row mode host passthru ratio "host stream statistics"
+for row in $rows; do
+  system=${row%%:*}
+  chunk=${row##*:}
+  if [[ $system == busy-* ]]; then
+    system=${system#busy-}
+    for _ in 1 2; do (while :; do :; done) & busy+=($!); done
+    modes=graph
+  else
+    modes="graph direct"
+  fi
+  base=$system
+  [ "$base" = waver ] && base=wave
+  read -r pass_rate _ < <(run "pass-$row" passthru "$base" "$chunk" "$seconds")
+  for mode in $modes; do
+    wine "$traceview" -c >/dev/null 2>&1
+    read -r host_rate _ < <(run "host-$row-$mode" host "$system" "$mode" "$chunk" "$seconds" "$host_exe")
+    ratio=$(awk -v h="$host_rate" -v p="$pass_rate" 'BEGIN { if (h == "-" || p == "-") print "-";
+      else if (p > 0) printf "%.2f", h / p; else if (h > 0) print "inf"; else print "1.00" }')
+    printf "%-16s %-7s %10s %10s %7s  %s\n" "$row" "$mode" "$host_rate" "$pass_rate" "$ratio" "$(statistics)"
+  done
+  stop_busy
+done
