@@ -9,21 +9,22 @@
 # - runs: the pass-through (passthru.exe) with waveIn/waveOut and with
 #   DirectSound, then the host program in graph and direct mode with each;
 #   the whole set several rounds over.
-# - figures: round trip (median over the clicks), program start to dialog and
-#   Run! to first audio, each as a ratio to the pass-through of the same sound
-#   system (see probe.py).
+# - figures: round trip (median over the clicks) and its spread over the
+#   starts (largest minus smallest per-start median), program start to dialog
+#   and Run! to first audio, each as a ratio to the pass-through of the same
+#   sound system (see probe.py).
 # Expects the services of scripts/services.sh to run (scripts/bench.sh starts
 # them). Unloads what it loads, restores the default devices and the host's
 # settings, and ends the programs it starts.
 #   HW_BENCH_CHUNK   chunk frames for both sound systems (default 512)
 #   HW_BENCH_SECONDS seconds each program runs (default 4)
-#   HW_BENCH_ROUNDS  rounds of all six programs (default 3)
+#   HW_BENCH_ROUNDS  rounds (starts) of all six programs (default 5)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/../../scripts/env.sh"
 chunk=${HW_BENCH_CHUNK:-512}
 seconds=${HW_BENCH_SECONDS:-4}
-rounds=${HW_BENCH_ROUNDS:-3}
+rounds=${HW_BENCH_ROUNDS:-5}
 bin="$HW_BUILD/x86_64/bin"
 tools="$HW_BUILD/x86_64/tools/latencybench"
 settings='HKLM\SOFTWARE\Quillmark Labs\Harnwick Live\Settings'

@@ -162,6 +162,9 @@ def combine(runs):
     trips = [t for r in runs for t in r['trips']]
     figures = {key: median_of(key) for key in ('dialog', 'start_first', 'go_first')}
     figures['trip'] = (statistics.median(trips) if trips else None, len(trips))
+    # How far the round trip moves from one start to the next (same settings).
+    per_start = [statistics.median(r['trips']) for r in runs if r['trips']]
+    figures['spread'] = (max(per_start) - min(per_start) if len(per_start) > 1 else None, len(per_start))
     return figures
 
 
@@ -194,8 +197,9 @@ def report(figures):
         base = figures.get('passthru-' + system)
         if not base:
             continue
-        print('%-18s round trip %s; start -> first audio %s; device open -> first audio %s'
-              % ('passthru-' + system, ms(base['trip']), ms(base['start_first']), ms(base['go_first'])))
+        print('%-18s round trip %s, spread over starts %s; start -> first audio %s; device open -> first audio %s'
+              % ('passthru-' + system, ms(base['trip']), ms(base['spread']), ms(base['start_first']),
+                 ms(base['go_first'])))
         for mode in ('graph', 'direct'):
             label = 'host-%s-%s' % (system, mode)
             h = figures.get(label)
@@ -208,6 +212,8 @@ def report(figures):
                 print('%-18s %-24s %7s baseline %-27s [%s]'
                       % (label, name, ratio(figure, base_figure), base_name, ms(figure)))
                 label = ''
+            print('%-18s %-24s %s (largest minus smallest per-start median)'
+                  % (label, 'round trip spread', ms(h['spread'])))
 
 
 if __name__ == '__main__':
