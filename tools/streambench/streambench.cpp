@@ -1,6 +1,7 @@
 // The host's own cost per chunk on each stream path: what readInput and
 // writeOutput do besides waiting for the soundcard (conversion, resampling,
-// copying into and out of the device buffers, recording to a file), as a
+// copying into and out of the device buffers, handing the samples to the
+// recording), with recording off and on, as a
 // fraction of the chunk's real-time duration at 44100 Hz, for 64, 128, 512 and
 // 2048-frame chunks, mono and stereo. The devices are memory fakes that always
 // have a chunk ready, so no figure contains a wait; the reads still make their
@@ -42,7 +43,7 @@ const char* const kPathNames[] = {"waveIn read",   "waveIn read, decimating", "D
 
 bool isInput(Path path) { return path <= kCaptureRead; }
 
-void configure(Path path, int frames, const std::string& folder) {
+void configure(Path path, int frames, const std::string& folder, bool recording) {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKey);
     const bool directSound = path == kCaptureRead || path == kDirectSoundWrite;
     const bool resample = path == kWaveInDecimating || path == kWaveOutUpsampling;
@@ -52,11 +53,11 @@ void configure(Path path, int frames, const std::string& folder) {
     // The decimating read delivers half the device frames it takes.
     writeSettingInt("chunks_wave", path == kWaveInDecimating ? 2 * frames : frames);
     writeSettingText("DISK_OUTPUT_DIRECTORY", folder.c_str());
-    writeSettingText("SAVE_INPUT", "TRUE");
-    writeSettingText("SAVE_OUTPUT", "TRUE");
+    writeSettingText("SAVE_INPUT", recording ? "TRUE" : "FALSE");
+    writeSettingText("SAVE_OUTPUT", recording ? "TRUE" : "FALSE");
 }
 
-// Readies the fake capture buffer for the next read: the driver two chunks on
+// Readies the fake capture buffer for the next read: the driver one chunk on
 // and the notification the read waits for signalled.
 void readyCapture(InputStream& in, FakeCaptureBuffer* buffer) {
     const int chunkBytes = 2 * in.chunkFrames * in.channels;
@@ -122,31 +123,35 @@ int main() {
     std::vector<float> chunk(2 * 8192);
     for (size_t k = 0; k < chunk.size(); ++k) chunk[k] = 0.5f * ((k % 200) / 100.0f - 1.0f);
 
-    printf("Host cost per chunk at %d Hz, recording on: %% of the chunk's real time (x a plain copy of its "
-           "16-bit samples)\n",
-           kRate);
-    printf("%-28s %-7s", "path", "layout");
-    for (int frames : kChunkSizes) printf(" %20d", frames);
-    printf("\n");
-    for (int p = kWaveInRead; p <= kDirectSoundWrite; ++p) {
-        const Path path = static_cast<Path>(p);
-        for (int channels = 1; channels <= 2; ++channels) {
-            printf("%-28s %-7s", kPathNames[p], channels == 1 ? "mono" : "stereo");
-            for (int frames : kChunkSizes) {
-                FakeDevices devices;
-                devices.waveIn.instant = devices.waveOut.instant = true;
-                devices.capture->grantedBytes = 1 << 18;  // room for the largest chunk
-                configure(path, frames, folder);
-                const double seconds = isInput(path) ? timeInput(path, frames, channels, devices, chunk)
-                                                     : timeOutput(frames, channels, devices, chunk);
-                const double copy = timeCopy(frames, channels);
-                const double realTime = static_cast<double>(frames) / kRate;
-                if (seconds <= 0)
-                    printf(" %20s", "not open");
-                else
-                    printf(" %8.3f%% (x%7.1f)", 100.0 * seconds / realTime, copy > 0 ? seconds / copy : 0.0);
+    // Recording off, then on: the take's file write happens on the recording's
+    // own thread, so the audio thread's cost should not change.
+    for (bool recording : {false, true}) {
+        printf("Host cost per chunk at %d Hz, recording %s: %% of the chunk's real time (x a plain copy of its "
+               "16-bit samples)\n",
+               kRate, recording ? "on" : "off");
+        printf("%-28s %-7s", "path", "layout");
+        for (int frames : kChunkSizes) printf(" %20d", frames);
+        printf("\n");
+        for (int p = kWaveInRead; p <= kDirectSoundWrite; ++p) {
+            const Path path = static_cast<Path>(p);
+            for (int channels = 1; channels <= 2; ++channels) {
+                printf("%-28s %-7s", kPathNames[p], channels == 1 ? "mono" : "stereo");
+                for (int frames : kChunkSizes) {
+                    FakeDevices devices;
+                    devices.waveIn.instant = devices.waveOut.instant = true;
+                    devices.capture->grantedBytes = 1 << 18;  // room for the largest chunk
+                    configure(path, frames, folder, recording);
+                    const double seconds = isInput(path) ? timeInput(path, frames, channels, devices, chunk)
+                                                         : timeOutput(frames, channels, devices, chunk);
+                    const double copy = timeCopy(frames, channels);
+                    const double realTime = static_cast<double>(frames) / kRate;
+                    if (seconds <= 0)
+                        printf(" %20s", "not open");
+                    else
+                        printf(" %8.3f%% (x%7.1f)", 100.0 * seconds / realTime, copy > 0 ? seconds / copy : 0.0);
+                }
+                printf("\n");
             }
-            printf("\n");
         }
     }
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKey);
