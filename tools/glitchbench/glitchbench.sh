@@ -29,12 +29,11 @@ traceview="$HW_BUILD/x86_64/tools/traceview/traceview.exe"
 settings='HKLM\SOFTWARE\Quillmark Labs\Harnwick Live\Settings'
 rows=${HW_GLITCH_ROWS:-"wave:512 wave:2048 waver:512 waver:2048 ds:128 ds:512 busy-wave:512 busy-ds:512"}
 
+. "$here/../latencybench/probe.sh"
+
 work=$(mktemp -d "$HW_BUILD/glitchbench.XXXXXX")
-modules=()
 player=""
 busy=()
-old_sink=$(pactl info | sed -n 's/^Default Sink: //p')
-old_source=$(pactl info | sed -n 's/^Default Source: //p')
 had_settings=0
 wine reg export "$settings" "$work/settings.reg" /y >/dev/null 2>&1 && had_settings=1
 
@@ -46,9 +45,7 @@ cleanup() {
   stop_busy
   [ -n "$player" ] && kill "$player" 2>/dev/null
   wait 2>/dev/null
-  for ((i = ${#modules[@]} - 1; i >= 0; i--)); do pactl unload-module "${modules[i]}" 2>/dev/null; done
-  [ -n "$old_sink" ] && pactl set-default-sink "$old_sink" 2>/dev/null
-  [ -n "$old_source" ] && pactl set-default-source "$old_source" 2>/dev/null
+  probe_unload
   wine "$traceview" --remove >/dev/null 2>&1
   wine reg delete "$settings" /f >/dev/null 2>&1
   [ "$had_settings" = 1 ] && wine reg import "$work/settings.reg" >/dev/null 2>&1
@@ -56,17 +53,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-load() { modules+=("$(pactl load-module "$@")"); }
-load module-null-sink sink_name=hwglitch_probe channels=2 channel_map=front-left,front-right \
-  sink_properties=device.description=GlitchProbe
-load module-remap-sink sink_name=hwglitch_in master=hwglitch_probe channels=1 channel_map=mono \
-  master_channel_map=front-left remix=no
-load module-remap-sink sink_name=hwglitch_out master=hwglitch_probe channels=1 channel_map=mono \
-  master_channel_map=front-right remix=no
-load module-remap-source source_name=hwglitch_capture master=hwglitch_probe.monitor channels=1 channel_map=mono \
-  master_channel_map=front-left remix=no
-pactl set-default-sink hwglitch_out
-pactl set-default-source hwglitch_capture
+probe_load hwglitch
 wine "$traceview" --setup 'C:\hwglitchtrace' >/dev/null 2>&1
 
 python3 "$here/glitch.py" tone | pacat -p -d hwglitch_in --format=s16le --rate=44100 --channels=1 \
