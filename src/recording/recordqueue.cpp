@@ -16,7 +16,7 @@
 namespace {
 
 const uint32_t kQueueSamples = 1u << 20;  // 2 MiB: about 6 s of stereo at 44.1 kHz
-const DWORD kWriterPollMs = 20;
+const DWORD kWriterPollMs = 20;  // the ring holds seconds, so a poll this often never lets it fill
 
 // Writes what is waiting, in at most two contiguous pieces of the ring.
 void storeWaiting(RecordingQueue& queue) {
@@ -82,8 +82,9 @@ void appendRecording(RecordingQueue& queue, const int16_t* samples, int count) {
     if (first > queue.capacity - start) first = queue.capacity - start;
     memcpy(queue.ring + start, samples, first * sizeof(int16_t));
     memcpy(queue.ring, samples + first, (count - first) * sizeof(int16_t));
+    // No SetEvent here: a kernel call per chunk costs the audio thread more than
+    // the copy; the writer looks every kWriterPollMs instead.
     queue.appended.store(appended + static_cast<uint32_t>(count), std::memory_order_release);
-    SetEvent(queue.wake);
 }
 
 HANDLE stopRecordingQueue(RecordingQueue& queue) {
