@@ -27,7 +27,8 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$HW_BUILD/x86_64/CMakeCa
 out="$HW_BUILD/package"
 rm -rf "$out"; mkdir -p "$out"
 # The product's files: the one list; the setup installs and removes these.
-files=(HarnwickLive.exe HarnwickLive.dll HarnwickAmp.dll HarnwickReamp.exe manual_live.pdf manual_live.rtf)
+files=(HarnwickLive.exe HarnwickLive.dll HarnwickAmp.dll HarnwickReamp.exe HarnwickLatency.exe manual_live.pdf
+       manual_live.rtf)
 mkdir -p "$out/stage"
 {
   echo '!macro ProductFiles action'

@@ -60,7 +60,8 @@ filters='HKCR\CLSID\{083863F1-70DE-11D0-BD40-00A0C911CE86}\Instance'
 product='HKLM\SOFTWARE\Quillmark Labs'
 settings="$product\\Harnwick Live\\Settings"
 uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\HarnwickLive'
-files=(HarnwickLive.exe HarnwickLive.dll HarnwickAmp.dll HarnwickReamp.exe manual_live.pdf manual_live.rtf)
+files=(HarnwickLive.exe HarnwickLive.dll HarnwickAmp.dll HarnwickReamp.exe HarnwickLatency.exe manual_live.pdf
+       manual_live.rtf)
 
 echo "== setup: HarnwickLive-$version-win64-setup.exe"
 setup="$pkg/HarnwickLive-$version-win64-setup.exe"
@@ -70,7 +71,7 @@ menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Harn
 wine reg delete "$product" /f >/dev/null 2>&1  # start without settings
 check "silent install" wine "$setup" /S
 for f in "${files[@]}" Uninstall.exe; do check "installed: $f" test -f "$folder/$f"; done
-for f in HarnwickLive.exe HarnwickLive.dll HarnwickAmp.dll HarnwickReamp.exe; do
+for f in HarnwickLive.exe HarnwickLive.dll HarnwickAmp.dll HarnwickReamp.exe HarnwickLatency.exe; do
   check "version $version in $f" test "$(wine "$pkgcheck" version "$installed\\$f" | tr -d '\r')" = "$version"
 done
 check "plug-in class served from the install folder" has "$(server HKCR "$amp")" "$installed\\HarnwickAmp.dll"
@@ -83,6 +84,7 @@ check "settings key writable by the Users group" \
 check "installed programs list: version" test "$(regvalue "$uninstall" DisplayVersion)" = "$version"
 check "installed programs list: size" test "$(( $(regvalue "$uninstall" EstimatedSize) ))" -gt 0
 check "Start menu: manual" test -f "$menu/Harnwick Live manual.lnk"
+check "Start menu: latency check" test -f "$menu/Harnwick Live latency check.lnk"
 target=$(wine "$pkgcheck" shortcut "$(winepath -w "$menu/Harnwick Live.lnk")" | tr -d '\r')
 check "Start menu entry targets the installed program" has "$target" "$installed\\HarnwickLive.exe"
 check "a session from the Start menu entry's target" play_session "$target" "$work/installed.log"

@@ -22,7 +22,8 @@ TEST(VersionResource, EachBinaryNamesTheProductItselfAndTheOneVersion) {
     } binaries[] = {{"HarnwickLive.exe", VFT_APP},
                     {"HarnwickLive.dll", VFT_DLL},
                     {"HarnwickAmp.dll", VFT_DLL},
-                    {"HarnwickReamp.exe", VFT_APP}};
+                    {"HarnwickReamp.exe", VFT_APP},
+                    {"HarnwickLatency.exe", VFT_APP}};
     int major = 0, minor = 0, patch = 0;
     ASSERT_EQ(3, sscanf(HW_VERSION, "%d.%d.%d", &major, &minor, &patch));
     for (const Binary& b : binaries) {
