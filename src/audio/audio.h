@@ -152,6 +152,10 @@ public:
 // The 16-bit <-> float sample conversions both streams use.
 // Input side: destination[k] = source[k] * scale.
 void pcm16ToFloat(const int16_t* source, float* destination, int count, float scale);
+// The input side's scales: DirectSoundCapture takes 32767 as full scale, the
+// wave API 33000 (each the nearest single-precision value of its inverse).
+extern const float kCaptureScale;
+extern const float kWaveInScale;
 
 // Output side: y = x * gain * 32767, clamped to [-32765, 32766], truncated
 // toward zero; single precision throughout.

@@ -1,5 +1,7 @@
 #include "audio/audio.h"
 
+#include <cstring>
+
 Resampler::Resampler(int sampleRate)
     : decimation(GenFilter::kLowPass, sampleRate), interpolation(GenFilter::kLowPass, sampleRate) {
     decimation.setFrequency(sampleRate / 4);
@@ -7,6 +9,17 @@ Resampler::Resampler(int sampleRate)
 }
 
 Resampler::~Resampler() = default;
+
+namespace {
+float bitsToFloat(uint32_t bits) {
+    float value;
+    memcpy(&value, &bits, sizeof value);
+    return value;
+}
+}  // namespace
+
+const float kCaptureScale = bitsToFloat(0x38000100u);
+const float kWaveInScale = bitsToFloat(0x37FE3343u);
 
 void pcm16ToFloat(const int16_t* source, float* destination, int count, float scale) {
     for (int k = 0; k < count; ++k) destination[k] = source[k] * scale;

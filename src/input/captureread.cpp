@@ -17,15 +17,6 @@
 
 namespace {
 
-// Nearest single-precision values to 1/32767 and 1/33000.
-float bitsToFloat(uint32_t bits) {
-    float value;
-    memcpy(&value, &bits, sizeof value);
-    return value;
-}
-const float kCaptureScale = bitsToFloat(0x38000100u);
-const float kWaveInScale = bitsToFloat(0x37FE3343u);
-
 int silence(float* destination, int frames, int channels) {
     memset(destination, 0, sizeof(float) * static_cast<size_t>(frames) * channels);
     return frames;
