@@ -60,12 +60,16 @@ std::string defaultOutputName(const std::string& input) {
     return input.substr(0, dot) + " (reamp)" + input.substr(dot);
 }
 
-// The chunk the live host hands the plug-in with its current settings: the
-// chunk setting of the chosen device kind, halved when the wave devices run
-// at twice the rate.
-int liveChunkFrames() {
+// The plug-in gets the take as it would get it live with the current
+// settings: 16-bit samples scaled as the chosen input scales them, and (unless
+// a chunk was asked for) chunks of the chosen device kind's size, halved when
+// the wave devices run at twice the rate.
+void followLiveInput(const ReampOptions& options, ReampJob& job) {
     const DeviceChoice choice = readDeviceChoice();
-    return choice.directSound || !choice.resample ? choice.chunkFrames : choice.chunkFrames / 2;
+    job.in.pcm16Scale = choice.directSound ? kCaptureScale : kWaveInScale;
+    job.chunkFrames = options.chunkFrames;
+    if (!job.chunkFrames)
+        job.chunkFrames = choice.directSound || !choice.resample ? choice.chunkFrames : choice.chunkFrames / 2;
 }
 
 std::string oneLine(std::string text) {
@@ -292,7 +296,7 @@ int runReamp(const ReampOptions& given, ReampReport& report) {
         snprintf(text, sizeof text, "%.1f s", double(job.in.frames) / job.in.rate);
         options.say((options.input + ": the recording was cut short; re-amping the " + text + " it holds.\n").c_str());
     }
-    job.chunkFrames = options.chunkFrames ? options.chunkFrames : liveChunkFrames();
+    followLiveInput(options, job);
     job.finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     report.rate = job.in.rate;
     g_cancel = false;

@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/audio.h"
+
 const int kReampMinChunk = 10;
 const int kReampMaxChunk = 8192;
 
@@ -75,6 +77,7 @@ struct WavInput {
     int64_t framesLeft = 0;    // not yet handed out
     int64_t bytesUnread = 0;   // of the take's data, not yet read from the file
     bool interrupted = false;  // the header did not give the length (a take cut short)
+    float pcm16Scale = kCaptureScale;  // 16-bit samples: full scale as the live input takes it
     std::vector<uint8_t> raw;  // file bytes read ahead: few, large reads
     size_t rawStart = 0, rawEnd = 0;
 };

@@ -4,6 +4,7 @@
 // because the recording was cut short.
 #include <cstring>
 
+#include "audio/audio.h"
 #include "reamp.h"
 
 namespace {
@@ -12,10 +13,6 @@ const uint32_t kOpenEnded = 0xFFFFFFFFu;
 // Read ahead: twice the largest chunk of stereo 32-bit frames, so a chunk
 // always fits after what is left of the last read.
 const size_t kRawBytes = kReampMaxChunk * 8 * 2;
-
-// The live capture's 16-bit scale (1/32767), so a take the live host recorded
-// reaches the plug-in with exactly the values it had while playing.
-const float k16BitScale = 1.0f / 32767.0f;
 
 uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
@@ -171,11 +168,7 @@ int readWavFrames(WavInput& in, float* destination, int frames) {
         break;
     case 16:
         // Windows runs little-endian: the file's samples are the machine's.
-        for (int i = 0; i < count; ++i) {
-            int16_t v;
-            memcpy(&v, p + 2 * i, 2);
-            destination[i] = v * k16BitScale;
-        }
+        pcm16ToFloat(reinterpret_cast<const int16_t*>(p), destination, count, in.pcm16Scale);
         break;
     case 24:
         for (int i = 0; i < count; ++i) {

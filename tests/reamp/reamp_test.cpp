@@ -13,6 +13,7 @@
 #include "pluginswap.h"
 #include "reamp.h"
 #include "registration.h"
+#include "settings/settings.h"
 #include "support/testenv.h"
 
 namespace {
@@ -176,6 +177,7 @@ TEST_F(ReampTest, EveryInputFormatReachesThePluginAtFullScale) {
     };
     const int rates[] = {8000, 44100, 96000};
     int run = 0;
+    writeSettingFlag("USE_DIRECTX", true);  // 16-bit: the DirectSound input's scale
     for (const Case& c : cases) {
         for (int channels = 1; channels <= 2; ++channels) {
             SCOPED_TRACE(testing::Message() << "tag " << c.format.tag << ", " << c.format.bits << " bits, "
@@ -196,6 +198,22 @@ TEST_F(ReampTest, EveryInputFormatReachesThePluginAtFullScale) {
             ASSERT_EQ(4u, out.floats.size());
             for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(c.expected[i], out.floats[i]) << "sample " << i;
         }
+    }
+}
+
+// A 16-bit take reaches the plug-in as the live input of the current
+// settings would hand it over: the wave API takes 33000 as full scale.
+TEST_F(ReampTest, SixteenBitTakesAreScaledAsTheLiveInputScalesThem) {
+    std::vector<uint8_t> data;
+    put16(data, 16500);
+    writeBytes(tempPath("s.wav"), wavFile({1, 16}, 1, 44100, data));
+    for (bool directSound : {true, false}) {
+        writeSettingFlag("USE_DIRECTX", directSound);
+        ReampReport report;
+        ASSERT_EQ(0, reamp({tempPath("s.wav"), "--float"}, report)) << report.message;
+        Output out = readOutput(tempPath("s (reamp).wav"));
+        ASSERT_EQ(1u, out.floats.size());
+        EXPECT_FLOAT_EQ(directSound ? 16500.0f / 32767 : 0.5f, out.floats[0]) << directSound;
     }
 }
 
