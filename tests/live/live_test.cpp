@@ -70,6 +70,12 @@ void moveSlider(HWND slider, int position) {
     SendMessageA(GetParent(slider), WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(slider));
 }
 
+size_t fileBytes(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return data.nFileSizeLow;
+}
+
 class LiveTest : public HarnwickTest {
 protected:
     static void SetUpTestSuite() {
@@ -108,12 +114,17 @@ protected:
     }
 
     // Runs the loop for a while and stops it, checking the button on the way.
-    void playFor(LiveHost& host, DWORD ms) {
+    // With recordedBytes, it runs until the input take holds that much (on a
+    // busy machine the capture may take a while to deliver), 20 s at most.
+    void playFor(LiveHost& host, DWORD ms, size_t recordedBytes = 0) {
         HWND dialog = host.dialog();
         host.press(IDC_HOST_RUN_STOP);
         ASSERT_TRUE(drive::waitForButtonText(dialog, IDC_HOST_RUN_STOP, "Stop!", kStartMs));
         EXPECT_FALSE(drive::buttonEnabled(dialog, IDC_HOST_SETTINGS)) << "no settings while running";
         Sleep(ms);
+        const std::string input = take("Input", readSettingInt("TAKE_NUMBER"));
+        for (DWORD waited = 0; recordedBytes && fileBytes(input) < recordedBytes && waited < 20000; waited += 100)
+            Sleep(100);
         host.press(IDC_HOST_RUN_STOP);
         ASSERT_TRUE(drive::waitForButtonText(dialog, IDC_HOST_RUN_STOP, "Run!", 5000));
         EXPECT_TRUE(drive::buttonEnabled(dialog, IDC_HOST_SETTINGS));
@@ -230,7 +241,7 @@ TEST_F(LiveTest, ReampingTheInputTakeGivesTheOutputTakeBack) {
         HWND slider = firstSlider(host.dialog());
         ASSERT_TRUE(slider);
         moveSlider(slider, static_cast<int>(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0)));  // a sound of its own
-        playFor(host, 2000);
+        playFor(host, 1000, 44 + 2 * 44100 * 4);  // two seconds of stereo input
         exitHost(host);
     }
     const Wave live = readWave(take("Output", 1));
