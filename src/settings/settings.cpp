@@ -92,6 +92,7 @@ int readSampleRate() {
 }
 
 int readChannels() {
+    // The stream buffers and media samples are sized for at most stereo.
     int channels = readSettingInt("channels");
-    return channels < 1 ? 2 : channels;
+    return channels < 1 || channels > 2 ? 2 : channels;
 }

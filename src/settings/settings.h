@@ -34,7 +34,7 @@ void writeSettingInt(const char* name, int value);
 void writeSettingFlag(const char* name, bool value);
 
 // The processing format as every reader uses it: "srate" below 100 is 44100,
-// "channels" below 1 is 2.
+// "channels" below 1 or above 2 is 2.
 int readSampleRate();
 int readChannels();
 
