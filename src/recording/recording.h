@@ -23,10 +23,11 @@ int outputDirectory(char* buffer);
 int takeFileName(char* path, int isInput);
 
 // The 44-byte RIFF/WAVE header of 16-bit PCM with the given frames.
-void buildWaveHeader(uint8_t* header, int channels, int sampleRate, uint32_t frames);
+// Sizes past 4 GiB are clamped to the largest whole frame count that fits.
+void buildWaveHeader(uint8_t* header, int channels, int sampleRate, uint64_t frames);
 // The same for another plain sample format: formatTag 1 (PCM) or 3 (IEEE float).
 void buildWaveHeaderAs(uint8_t* header, int formatTag, int bitsPerSample, int channels, int sampleRate,
-                       uint32_t frames);
+                       uint64_t frames);
 
 // Appends count 16-bit samples; nothing when file is INVALID_HANDLE_VALUE.
 // Write errors are not reported.
@@ -37,6 +38,13 @@ void writeSamples(const int16_t* samples, int count, HANDLE file);
 // Returns INVALID_HANDLE_VALUE when the signal is not recorded, and also when
 // the file cannot be created, after telling the user (owner may be null).
 HANDLE openRecording(int isInput, int channels, int sampleRate, HWND owner);
+
+// Gives every take in directory whose header is still the open-ended one
+// (its program ended without closing it) the exact sizes of what it holds;
+// a take still being written is left alone. Traces each repaired file and
+// returns how many were repaired. Called before a new take is created there
+// and when the host starts.
+int repairInterruptedTakes(const char* directory);
 
 // Writes the exact header for what the file holds, closes it and sets file to
 // INVALID_HANDLE_VALUE. Does nothing for INVALID_HANDLE_VALUE.

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -64,6 +65,20 @@ TEST_F(RecordingTest, DirectoryRules) {
     EXPECT_EQ(tempDir() + "\\", directory);
     EXPECT_EQ(1, outputDirectory(nullptr));
 
+    // A 255-character folder leaves no room for the backslash in the 256-byte buffer: refused.
+    // One character less fits.
+    std::string base = tempDir() + "\\" + std::string(150 - tempDir().size() % 50, 'b');
+    ASSERT_TRUE(CreateDirectoryA(base.c_str(), nullptr));
+    for (size_t length : {255u, 254u}) {
+        const std::string folder = base + "\\" + std::string(length - base.size() - 1, 'd');
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+        writeSettingText("DISK_OUTPUT_DIRECTORY", folder.c_str());
+        char guarded[kRecordingPathBytes + 1];
+        guarded[kRecordingPathBytes] = '#';
+        EXPECT_EQ(length == 254 ? 1 : 0, outputDirectory(guarded)) << length;
+        EXPECT_EQ('#', guarded[kRecordingPathBytes]) << length << ": nothing written past the buffer";
+    }
+
     // Missing, empty, or a file instead of a folder: nothing recorded, buffer untouched.
     const std::string file = tempPath("plain.txt");
     fclose(fopen(file.c_str(), "w"));
@@ -103,6 +118,12 @@ TEST_F(RecordingTest, HeaderBytes) {
     EXPECT_EQ(16, le16(h, 34));
     EXPECT_EQ(0, memcmp(header + 36, "data", 4));
     EXPECT_EQ(4000u, le32(h, 40));
+
+    // Past 4 GiB of data the sizes stay at the largest whole frame count that fits.
+    buildWaveHeader(header, 2, 44100, 0x40000000ull);
+    h.assign(header, header + kWaveHeaderBytes);
+    EXPECT_EQ(0xFFFFFFD8u, le32(h, 40));
+    EXPECT_EQ(0xFFFFFFFCu, le32(h, 4));
 
     buildWaveHeader(header, 1, 48000, 0);
     h.assign(header, header + kWaveHeaderBytes);
@@ -208,6 +229,73 @@ TEST(RecordingQueueTest, AppendsNeverWaitOnTheDisk) {
     CloseHandle(readEnd);
     EXPECT_EQ(chunks * 8192, static_cast<int64_t>(2 * reader.received.size()) + queue.lostBytes);
     for (size_t k = 0; k < reader.received.size(); ++k) ASSERT_EQ(static_cast<int16_t>(k % 4096), reader.received[k]) << k;
+}
+
+// A take cut short by a crash: placeholder header, dataBytes of samples after it.
+void writeInterruptedTake(const std::string& path, int channels, int64_t dataBytes) {
+    uint8_t header[kWaveHeaderBytes];
+    buildWaveHeader(header, channels, 44100, 0);
+    memset(header + 4, 0xFF, 4);
+    memset(header + 40, 0xFF, 4);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written;
+    WriteFile(file, header, sizeof header, &written, nullptr);
+    std::vector<char> data(static_cast<size_t>(std::min<int64_t>(dataBytes, 1 << 16)), 7);
+    WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = kWaveHeaderBytes + dataBytes;  // a long take: the rest is a sparse hole
+    SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+    CloseHandle(file);
+}
+
+TEST_F(RecordingTest, InterruptedTakesGetTheirRealSizes) {
+    TraceRecorder trace;
+    const std::string finished = tempPath("done.wav"), foreign = tempPath("notes.wav");
+    HANDLE file = openRecording(1, 2, 44100, nullptr);
+    closeRecording(file, 2, 44100);
+    MoveFileA(tempPath("Harnwick Input Signal.wav").c_str(), finished.c_str());
+    const std::string stereo = tempPath("a.wav"), mono = tempPath("b.wav"), huge = tempPath("c.wav");
+    writeInterruptedTake(stereo, 2, 4000 + 3);  // a partial last frame is not counted
+    writeInterruptedTake(mono, 1, 0);
+    writeInterruptedTake(huge, 2, 0x140000000ll);  // 5 GiB
+    FILE* f = fopen(foreign.c_str(), "wb");
+    fputs("not a recording, but long enough to hold a whole header of 44 bytes", f);
+    fclose(f);
+    const std::vector<unsigned char> finishedBytes = readFileBytes(finished), foreignBytes = readFileBytes(foreign);
+
+    EXPECT_EQ(3, repairInterruptedTakes(tempDir().c_str()));
+    std::vector<unsigned char> h = readFileBytes(stereo);
+    EXPECT_EQ(4000u, le32(h, 40));
+    EXPECT_EQ(4036u, le32(h, 4));
+    EXPECT_EQ(4047u, h.size()) << "the samples stay as they are";
+    h = readFileBytes(mono);
+    EXPECT_EQ(0u, le32(h, 40));
+    EXPECT_EQ(36u, le32(h, 4));
+    FILE* big = fopen(huge.c_str(), "rb");
+    unsigned char bigHeader[kWaveHeaderBytes];
+    ASSERT_EQ(1u, fread(bigHeader, sizeof bigHeader, 1, big));
+    fclose(big);
+    h.assign(bigHeader, bigHeader + kWaveHeaderBytes);
+    EXPECT_EQ(0xFFFFFFD8u, le32(h, 40));
+    EXPECT_EQ(finishedBytes, readFileBytes(finished));
+    EXPECT_EQ(foreignBytes, readFileBytes(foreign));
+    EXPECT_TRUE(trace.contains(stereo)) << "the trace names each repaired file";
+    EXPECT_FALSE(trace.contains(finished));
+    EXPECT_EQ(0, repairInterruptedTakes(tempDir().c_str())) << "repaired once";
+    DeleteFileA(huge.c_str());
+
+    // A new take repairs the folder first, but not a recording still being written.
+    writeInterruptedTake(stereo, 2, 400);
+    writeSettingFlag("SAVE_OUTPUT", false);
+    HANDLE input = openRecording(1, 2, 44100, nullptr);
+    EXPECT_EQ(400u, le32(readFileBytes(stereo), 40));
+    writeSettingFlag("SAVE_OUTPUT", true);
+    HANDLE output = openRecording(0, 2, 44100, nullptr);
+    EXPECT_EQ(0xFFFFFFFFu, le32(readFileBytes(tempPath("Harnwick Input Signal.wav")), 40)) << "the running take is left";
+    closeRecording(input, 2, 44100);
+    closeRecording(output, 2, 44100);
 }
 
 }  // namespace
