@@ -44,6 +44,7 @@ PlatformApi realPlatform() {
     api.getSystemTimeAsFileTime = GetSystemTimeAsFileTime;
     api.waitForSingleObject = WaitForSingleObject;
     api.loadLibraryA = LoadLibraryA;
+    api.globalAlloc = GlobalAlloc;
     return api;
 }
 

@@ -58,6 +58,7 @@ struct PlatformApi {
     void(WINAPI* getSystemTimeAsFileTime)(LPFILETIME);
     DWORD(WINAPI* waitForSingleObject)(HANDLE, DWORD);
     HMODULE(WINAPI* loadLibraryA)(LPCSTR);
+    HGLOBAL(WINAPI* globalAlloc)(UINT, SIZE_T);
 };
 
 // The table in force. Product code calls through it; only tests write it,

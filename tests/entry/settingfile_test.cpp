@@ -1,5 +1,7 @@
 // The plug-in setting file beside the host executable, on a fake plug-in.
+#include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include "entry/entry.h"
 #include "support/fakefilter.h"
@@ -93,6 +95,113 @@ TEST_F(SettingFileTest, ForeignTruncatedOrOtherVersionFilesAreIgnored) {
     std::vector<unsigned char> replaced = readFileBytes(file_);
     ASSERT_EQ(12u + 320u, replaced.size());
     EXPECT_EQ(0, memcmp(replaced.data(), "HwLv", 4));
+}
+
+TEST_F(SettingFileTest, StateCopyIsBoundedAndTheOldFileSurvivesUntilTheNewIsComplete) {
+    FakeFilter old;
+    old.value = 0x11;
+    ASSERT_EQ(1, saveDefaultSetting(&old));
+    const std::vector<unsigned char> oldBytes = readFileBytes(file_);
+
+    // The plug-in's size grows between the capture and the size written: only
+    // the captured block is copied, the rest of the stated size is zeros.
+    FakeFilter growing;
+    growing.stateBytes = growing.writtenBytes = 300;
+    growing.value = 0x22;
+    int questions = 0;
+    std::vector<unsigned char> seenMidway;
+    growing.onSizeMax = [&] {
+        if (++questions == 2) {
+            seenMidway = readFileBytes(file_);
+            growing.stateBytes = 16 << 20;
+        }
+    };
+    ASSERT_EQ(1, saveDefaultSetting(&growing));
+    EXPECT_EQ(oldBytes, seenMidway) << "while saving, the previous file is still whole";
+    std::vector<unsigned char> bytes = readFileBytes(file_);
+    ASSERT_EQ(12u + (16u << 20), bytes.size());
+    EXPECT_EQ(0x22, bytes[12 + 299]);
+    EXPECT_EQ(std::vector<unsigned char>(bytes.size() - 312, 0), std::vector<unsigned char>(bytes.begin() + 312, bytes.end()));
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(tempPath("*").c_str(), &found);
+    int files = 0;
+    do files += (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : 1;
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    EXPECT_EQ(1, files) << "nothing left beside the file";
+}
+
+HGLOBAL WINAPI recordingGlobalAlloc(UINT flags, SIZE_T bytes);
+SIZE_T g_largestAllocation;
+HGLOBAL WINAPI recordingGlobalAlloc(UINT flags, SIZE_T bytes) {
+    if (bytes > g_largestAllocation) g_largestAllocation = bytes;
+    return GlobalAlloc(flags, bytes);
+}
+
+TEST_F(SettingFileTest, DamagedSizeFieldIsRejectedBeforeAnyAllocation) {
+    PlatformOverride seam;
+    seam.api().globalAlloc = recordingGlobalAlloc;
+    FakeFilter plugin;
+    plugin.stateBytes = 0x7FFFFFF0;  // a plug-in that claims a huge state
+    std::vector<unsigned char> bytes = {'H', 'w', 'L', 'v', 0xF0, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0, 1, 2, 3};
+    FILE* f = fopen(file_.c_str(), "wb");
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+    g_largestAllocation = 0;
+    EXPECT_EQ(0, loadDefaultSetting(&plugin));
+    EXPECT_EQ(0, plugin.loads);
+    EXPECT_LE(g_largestAllocation, bytes.size()) << "nothing above the file's own size";
+}
+
+// Damaged and random files (HW_FUZZ_FILES of them: 5000 by default, the
+// full check of 100000 takes minutes): the
+// reader never crashes, never allocates more than the file holds, and the
+// plug-in loads exactly the files that are valid, judged here on their own.
+TEST_F(SettingFileTest, FuzzedFilesLoadOnlyWhenValid) {
+    PlatformOverride seam;
+    seam.api().globalAlloc = recordingGlobalAlloc;
+    const char* count = getenv("HW_FUZZ_FILES");
+    const int files = count ? atoi(count) : 5000;
+    std::mt19937 random(11);
+    auto below = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+    const ULONG sizes[] = {1, 64, 300};
+    FakeFilter plugin;
+    int valid = 0;
+    for (int i = 0; i < files; ++i) {
+        const ULONG stored = sizes[below(3)];
+        plugin.stateBytes = sizes[below(3)];
+        std::vector<unsigned char> bytes(12 + stored, static_cast<unsigned char>(0x80 | below(128)));
+        memcpy(bytes.data(), "HwLv", 4);
+        uint64_t field = stored;
+        switch (below(6)) {
+        case 0: break;  // a valid file when the sizes agree
+        case 1: for (uint32_t n = 1 + below(4); n; --n) bytes[below(16)] ^= static_cast<unsigned char>(1 + below(255)); break;
+        case 2: bytes.resize(below(static_cast<uint32_t>(bytes.size()))); break;
+        case 3: bytes.resize(below(40)); for (auto& b : bytes) b = static_cast<unsigned char>(random()); break;
+        case 4: field = (static_cast<uint64_t>(random()) << 32) | random(); break;
+        case 5: field = plugin.stateBytes + (below(2) ? 0x100000000ull : 0); bytes.resize(12 + below(600)); break;
+        }
+        if (bytes.size() >= 12 && memcmp(bytes.data(), "HwLv", 4) == 0 && field != stored) memcpy(bytes.data() + 4, &field, 8);
+        FILE* f = fopen(file_.c_str(), "wb");
+        if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
+        fclose(f);
+
+        uint32_t low = 0;
+        if (bytes.size() >= 12) memcpy(&low, bytes.data() + 4, 4);
+        const bool isValid = bytes.size() >= 12 && memcmp(bytes.data(), "HwLv", 4) == 0 &&
+                             low == plugin.stateBytes && bytes.size() >= 12ull + low;
+        const int loadsBefore = plugin.loads;
+        plugin.value = 0x01;
+        g_largestAllocation = 0;
+        const int result = loadDefaultSetting(&plugin);
+        valid += isValid;
+        ASSERT_EQ(isValid ? 1 : 0, result) << "file " << i;
+        ASSERT_EQ(loadsBefore + (isValid ? 1 : 0), plugin.loads) << "file " << i;
+        ASSERT_EQ(isValid ? bytes[12] : 0x01, plugin.value) << "file " << i;
+        ASSERT_LE(g_largestAllocation, bytes.size()) << "file " << i;
+    }
+    EXPECT_GT(valid, files / 20) << "valid files are among them";
+    EXPECT_EQ(1, plugin.refs);
 }
 
 TEST_F(SettingFileTest, PluginWithoutPersistenceTouchesNothing) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <functional>
 #include <vector>
 
 template <typename Interface>
@@ -93,6 +94,7 @@ public:
     ULONG writtenBytes = 64;  // what Save really writes (may be less than stateBytes)
     BYTE value = 0x5A;
     int loads = 0;
+    std::function<void()> onSizeMax;  // runs before each answer to GetSizeMax; may change stateBytes
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IBaseFilter)) {
@@ -142,6 +144,7 @@ public:
         return stream->Write(data.data(), writtenBytes, nullptr);
     }
     HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* size) override {
+        if (onSizeMax) onSizeMax();
         size->QuadPart = stateBytes;
         return S_OK;
     }
