@@ -229,22 +229,36 @@ int getPinsFromIBaseFilter(IBaseFilter* filter, IPin** input, IPin** output) {
     return 1;
 }
 
+namespace {
+
+// The plug-in side's slots give their references back; a pin counts on its
+// filter, so its release rarely reaches 0, and the slots are emptied here so
+// that the final release does not give the same references back again.
+void releasePluginSide() {
+    destroyInterface(pInPin, "pInPin");
+    destroyInterface(pOutPin, "pOutPin");
+    destroyInterface(pPlugin, "pPlugin");
+    pInPin = pOutPin = nullptr;
+    pPlugin = nullptr;
+}
+
+}  // namespace
+
 int createMC_ME() {
     TraceScope scope(__FILE__, __LINE__, "createMC_ME");
     HRESULT hr = pGraphBuilder->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&pMC));
     if (hr != S_OK) {
-        destroyInterface(pInPin, "pInPin");
-        destroyInterface(pOutPin, "pOutPin");
-        destroyInterface(pPlugin, "pPlugin");
+        pMC = nullptr;
+        releasePluginSide();
         TRACE(TRACE_ERROR, "pGraphBuilder->QueryInterface(IID_IMediaControl fails");
         return 0;
     }
     hr = pGraphBuilder->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&pME));
     if (hr != S_OK) {
         destroyInterface(pMC, "pMC");
-        destroyInterface(pInPin, "pInPin");
-        destroyInterface(pOutPin, "pOutPin");
-        destroyInterface(pPlugin, "pPlugin");
+        pMC = nullptr;
+        pME = nullptr;
+        releasePluginSide();
         TRACE(TRACE_ERROR, "pGraphBuilder->QueryInterface(IID_IMediaEvent fails");
         return 0;
     }

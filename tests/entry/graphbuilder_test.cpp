@@ -238,4 +238,68 @@ TEST_F(GraphBuilderTest, MediaControlAndEventComeFromWinesGraphManagerAndGoWithI
     pPlugin = nullptr;
 }
 
+// A graph manager that offers no media control or no media event.
+class FakeGraph : public FakeUnknown<IGraphBuilder> {
+public:
+    bool control = true, event = true;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        *out = nullptr;
+        if (IsEqualIID(iid, IID_IMediaControl) && control) *out = &mediaControl;
+        if (IsEqualIID(iid, IID_IMediaEvent) && event) *out = &mediaEvent;
+        if (!*out) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE AddFilter(IBaseFilter*, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RemoveFilter(IBaseFilter*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FindFilterByName(LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ConnectDirect(IPin*, IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reconnect(IPin*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Disconnect(IPin*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetDefaultSyncSource() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Connect(IPin*, IPin*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Render(IPin*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RenderFile(LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AddSourceFilter(LPCWSTR, LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetLogFile(DWORD_PTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Abort() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ShouldOperationContinue() override { return E_NOTIMPL; }
+    // Parts of the graph: only their references matter, and those count on the graph.
+    struct Part : IUnknown {
+        FakeGraph* graph;
+        explicit Part(FakeGraph* g) : graph(g) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
+        ULONG STDMETHODCALLTYPE AddRef() override { return graph->AddRef(); }
+        ULONG STDMETHODCALLTYPE Release() override { return graph->Release(); }
+    } mediaControl{this}, mediaEvent{this};
+};
+
+TEST_F(GraphBuilderTest, MissingMediaControlOrEventReleasesThePluginSideOnce) {
+    for (bool control : {false, true}) {
+        SCOPED_TRACE(control ? "no media event" : "no media control");
+        FakeGraph graph;
+        graph.control = control;
+        graph.event = false;
+        FakeFilter plugin;  // the test's reference, the slot's, and one for each pin slot
+        FakePin in(PINDIR_INPUT, S_OK, &plugin.refs), out(PINDIR_OUTPUT, S_OK, &plugin.refs);
+        plugin.refs = 4;
+        pGraphBuilder = &graph;
+        pPlugin = &plugin;
+        pInPin = &in;
+        pOutPin = &out;
+        graph.refs = 2;  // the test's and the slot's
+        EXPECT_EQ(0, createMC_ME());
+        releaseInterfaces();  // what the entry does next
+        EXPECT_EQ(1, plugin.refs) << "each reference of the plug-in side is given back exactly once";
+        EXPECT_EQ(1, graph.refs);
+        EXPECT_EQ(nullptr, pPlugin);
+        EXPECT_EQ(nullptr, pInPin);
+        EXPECT_EQ(nullptr, pOutPin);
+        pGraphBuilder = nullptr;
+        pMC = nullptr;
+        pME = nullptr;
+    }
+}
+
 }  // namespace

@@ -17,9 +17,13 @@ public:
     LONG refs = 1;
 };
 
+// Like a real pin, a pin with an owner counts its references on its filter.
 class FakePin : public FakeUnknown<IPin> {
 public:
-    explicit FakePin(PIN_DIRECTION d, HRESULT directionResult = S_OK) : direction(d), result(directionResult) {}
+    explicit FakePin(PIN_DIRECTION d, HRESULT directionResult = S_OK, LONG* ownerRefs = nullptr)
+        : direction(d), result(directionResult), owner(ownerRefs) {}
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(owner ? owner : &refs); }
+    ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(owner ? owner : &refs); }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPin)) {
             *out = static_cast<IPin*>(this);
@@ -50,6 +54,7 @@ public:
 
     PIN_DIRECTION direction;
     HRESULT result;
+    LONG* owner;  // the filter's count, or none
 };
 
 class FakePinEnum final : public FakeUnknown<IEnumPins> {
