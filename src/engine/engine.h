@@ -20,6 +20,10 @@ int startProcessing(HWND owner);
 // STOP: 1 when handled, 0 when refused (failed state).
 int stopProcessing();
 
+// Teardown (Exit, end of the hosting period): whatever the run state says,
+// ends the engine thread, stops the graph and closes the streams. Stopped afterwards.
+void shutdownProcessing();
+
 int startEngineThread(HWND owner);
 int stopEngineThread();
 int engineState();

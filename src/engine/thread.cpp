@@ -1,15 +1,19 @@
 // How it works
-// - startProcessing / stopProcessing run on the host dialog's thread. They
-//   read the mode afresh each time, so a mode changed between RUN and STOP
-//   makes STOP take the other mode's path.
+// - startProcessing / stopProcessing run on the host dialog's thread. RUN
+//   reads the mode and remembers it; STOP takes the path of the mode that
+//   runs, whatever the setting says by then.
 // - Graph mode: openInput, openOutput, pMC->Run; STOP is pMC->Stop (which
 //   returns after the reader's worker has ended), closeInput, closeOutput.
 // - Direct mode: startEngineThread creates the engine thread and polls its
 //   engine state every 100 ms for up to 10 s; the thread opens input and
 //   output, allocates its 128 KiB capture buffer and loops one chunk at a
 //   time, setting the state to streaming after each written chunk, until the
-//   stop request is set. stopEngineThread sets the request and polls the
-//   thread's exit code every 100 ms for up to 1 s.
+//   stop request is set. stopEngineThread sets the request and waits on the
+//   thread's handle for up to 1 s, answering messages sent to this thread.
+// - shutdownProcessing is the teardown: it always ends the engine thread
+//   (request, then wait on its handle without limit), stops the graph and
+//   closes the streams, whatever the run state says, so nothing streams
+//   when the filters and the DLL go.
 // - The run state, engine state and stop request are plain values, each
 //   written by one side only; atomics make the hand-over visible. Nothing
 //   else is shared and no lock is taken.
@@ -29,11 +33,12 @@
 namespace {
 
 const int kCaptureBufferBytes = 131072;
-const DWORD kPollMs = 100;
+const DWORD kPollMs = 100;  // the start poll
 const int kStartPolls = 100;  // 10 s for the engine thread to stream
-const int kStopPolls = 10;    // 1 s for it to end
+const DWORD kStopWaitMs = 1000;  // for the engine thread to end on STOP
 
 std::atomic<int> g_runState{RUN_STATE_STOPPED};
+bool g_runDirect = false;  // the mode RUN started; host thread only
 
 struct EngineThread {
     HANDLE handle = nullptr;
@@ -137,21 +142,37 @@ int startEngineThread(HWND owner) {
     return 0;
 }
 
-int stopEngineThread() {
+namespace {
+
+// Waits up to waitMs for the thread to end. Messages sent meanwhile are
+// answered (a box the thread shows with the host dialog as its owner sends
+// to this thread when it opens and closes); posted ones wait.
+bool waitForEnd(HANDLE thread, DWORD waitMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD waited = GetTickCount() - start;
+        const DWORD left = waitMs == INFINITE ? INFINITE : (waited >= waitMs ? 0 : waitMs - waited);
+        const DWORD result = MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_SENDMESSAGE);
+        if (result == WAIT_OBJECT_0) return true;
+        if (result != WAIT_OBJECT_0 + 1) return false;
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+// Asks the engine thread to end and waits up to waitMs for it; 1 when it has ended.
+int endEngineThread(DWORD waitMs) {
     if (!g_engine.handle) return 1;
     g_engine.stopRequest = 1;
-    for (int poll = 0; poll < kStopPolls; ++poll) {
-        DWORD exitCode = STILL_ACTIVE;
-        Sleep(kPollMs);
-        GetExitCodeThread(g_engine.handle, &exitCode);
-        if (exitCode != STILL_ACTIVE) {
-            CloseHandle(g_engine.handle);
-            g_engine.handle = nullptr;
-            return 1;
-        }
-    }
-    return 0;
+    if (!waitForEnd(g_engine.handle, waitMs)) return 0;
+    CloseHandle(g_engine.handle);
+    g_engine.handle = nullptr;
+    return 1;
 }
+
+}  // namespace
+
+int stopEngineThread() { return endEngineThread(kStopWaitMs); }
 
 int startProcessing(HWND owner) {
     if (g_runState == RUN_STATE_RUNNING) return 1;
@@ -162,7 +183,8 @@ int startProcessing(HWND owner) {
     resetStreamStatistics();
 
     HRESULT code;
-    if (directMode()) {
+    g_runDirect = directMode();
+    if (g_runDirect) {
         code = startEngineThread(owner) ? S_OK : S_FALSE;
     } else {
         if (!openStreams(owner, rate, channels)) return 0;
@@ -177,7 +199,7 @@ int stopProcessing() {
     if (g_runState == RUN_STATE_STOPPED) return 1;
     if (g_runState == RUN_STATE_FAILED) return 0;
     bool stopped;
-    if (directMode()) {
+    if (g_runDirect) {
         stopped = stopEngineThread() == 1;
     } else {
         HRESULT hr = pMC->Stop();
@@ -188,6 +210,13 @@ int stopProcessing() {
     if (!stopped) showStopProblem();
     reportRunProblems();
     return 1;
+}
+
+void shutdownProcessing() {
+    endEngineThread(INFINITE);
+    if (pMC) pMC->Stop();
+    if (pReader && pWriter) closeStreams();
+    g_runState = RUN_STATE_STOPPED;
 }
 
 void resetEngineForTests() {

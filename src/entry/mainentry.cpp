@@ -2,8 +2,10 @@
 // must already have COM initialised as a single-threaded apartment.
 #include <cstdio>
 
+#include "engine/engine.h"
 #include "entry/entry.h"
 #include "platform/platform.h"
+#include "recording/recording.h"
 #include "ui/hostdialog.h"
 
 namespace {
@@ -18,6 +20,9 @@ void showEntryError(const char* text) {
 
 extern "C" int WINAPI MainEntryPoint(int /*unused: the host's argument has no meaning*/) {
     DllRegisterServer();
+    // Takes a crash cut short get their real sizes before anything else runs.
+    char takes[kRecordingPathBytes];
+    if (outputDirectory(takes)) repairInterruptedTakes(takes);
     if (!createFilters()) {
         showEntryError("Could not create plugin graph. Check your DirectX installation.");
         return 1;
@@ -30,6 +35,7 @@ extern "C" int WINAPI MainEntryPoint(int /*unused: the host's argument has no me
     connectFilterToGraph();
     loadDefaultSetting(pPlugin);
     showHostDialog(pPlugin);
+    shutdownProcessing();  // whatever the dialog left running ends before the graph goes
     saveDefaultSetting(pPlugin);
     disconnectFilterFromGraph();
     releaseFiltersAndMC();

@@ -5,8 +5,11 @@
 // - WM_INITDIALOG embeds the first page (sizes and centres the window for it),
 //   refreshes the RUN / STOP button from the run state and starts a one-shot
 //   500 ms timer that posts the first-start command.
-// - Exit, Escape and the close box stop the engine, apply and release the page
-//   and end the dialog with 1.
+// - Exit, Escape and the close box stop the engine, shut it down, apply and
+//   release the page and end the dialog with 1.
+// - While a start or stop runs (its message boxes have no owner), the dialog
+//   is disabled and ignores its commands, so nothing re-enters the run
+//   control or ends the dialog under it.
 #include "ui/hostdialog.h"
 
 #include <ocidl.h>
@@ -31,6 +34,7 @@ struct HostDialog {
     CAUUID pages = {0, nullptr};
     IPropertyPage* page = nullptr;  // the embedded first page, or none
     RECT pageRect = {0, 0, 0, 0};
+    bool busy = false;  // a start or stop is in progress
 };
 HostDialog g_host;
 
@@ -148,13 +152,23 @@ void refreshRunButton(HWND dialog) {
     }
 }
 
+// Runs a start or stop with the dialog closed to the user's input.
+template <typename Call>
+void whileBusy(HWND dialog, Call call) {
+    g_host.busy = true;
+    EnableWindow(dialog, FALSE);
+    call();
+    EnableWindow(dialog, TRUE);
+    g_host.busy = false;
+}
+
 void onRunStop(HWND dialog) {
     switch (runState()) {
     case RUN_STATE_RUNNING:
-        stopProcessing();
+        whileBusy(dialog, [] { stopProcessing(); });
         break;
     case RUN_STATE_STOPPED:
-        startProcessing(dialog);
+        whileBusy(dialog, [dialog] { startProcessing(dialog); });
         break;
     default:
         showMessage(dialog, "Unknown error while trying to start or stop the soundcard.\nPlease restart Harnwick Live.",
@@ -165,7 +179,10 @@ void onRunStop(HWND dialog) {
 }
 
 void onExit(HWND dialog) {
-    stopProcessing();
+    whileBusy(dialog, [] {
+        stopProcessing();
+        shutdownProcessing();
+    });
     if (g_host.page) {
         g_host.page->Apply();
         g_host.page->Deactivate();
@@ -186,6 +203,11 @@ BOOL onInitDialog(HWND dialog) {
 
 // Returns what the dialog procedure answers for the command.
 BOOL onCommand(HWND dialog, WPARAM command) {
+    if (g_host.busy && command != IDC_HOST_REFRESH_RUN) {
+        // The first-start check waits for the start or stop to end.
+        if (command == IDC_HOST_FIRST_START) SetTimer(dialog, kFirstStartTimer, kFirstStartDelayMs, nullptr);
+        return TRUE;
+    }
     switch (command) {
     case IDC_HOST_RUN_STOP:
         onRunStop(dialog);

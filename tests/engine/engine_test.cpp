@@ -1,8 +1,13 @@
 // RUN and STOP in both processing modes, on the real three-filter graph in
 // the platform's graph manager and the virtual soundcard, plus a media
 // control that fails on command.
+#include <thread>
+
+#include "dialogdriver.h"
 #include "engine/engine.h"
 #include "graphfixture.h"
+#include "ui/hostdialog.h"
+#include "ui/resource.h"
 #include "plugin/harnwickamp.h"
 #include "settings/settings.h"
 #include "support/fakefilter.h"
@@ -46,6 +51,8 @@ class DirectPlugin : public FakeFilter, public IHarnwickAmpDirect {
 public:
     LONG chunks = 0;
     int lastFrames = 0, lastChannels = 0;
+    HANDLE gate = nullptr;  // when set, each chunk waits until it is signalled
+    volatile LONG blocked = 0;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (IsEqualIID(iid, IID_IHarnwickAmpDirect)) {
             *out = static_cast<IHarnwickAmpDirect*>(this);
@@ -62,6 +69,10 @@ public:
     HRESULT STDMETHODCALLTYPE getParameterName(int, char*, int) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE resetState() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE processBuffer(float* samples, int frames, int channels) override {
+        if (gate) {
+            blocked = 1;
+            WaitForSingleObject(gate, INFINITE);
+        }
         for (int i = 0; i < frames * channels; ++i) samples[i] *= 0.5f;
         lastFrames = frames;
         lastChannels = channels;
@@ -85,7 +96,7 @@ protected:
         pMC = control_;
     }
     void TearDown() override {
-        if (runState() == RUN_STATE_RUNNING) stopProcessing();
+        shutdownProcessing();
         pReader = pWriter = pPlugin = nullptr;
         pMC = nullptr;
         resetEngineForTests();
@@ -150,9 +161,13 @@ TEST_F(EngineTest, FailedRunAndStopAreFinal) {
     EXPECT_EQ(0, stopProcessing());
     EXPECT_EQ(1, control.runs);
     EXPECT_EQ(0, control.stops);
-    // The streams opened before the failed Run stay open until the graph is taken apart.
-    closeInput(synth()->input);
-    closeOutput(dump()->output, dump()->filter->outputOpen);
+    // The streams opened before the failed Run stay open until the loop is shut down.
+    EXPECT_TRUE(inputOpen());
+    shutdownProcessing();
+    EXPECT_EQ(1, control.stops) << "shut down stops the graph whatever the run state";
+    EXPECT_FALSE(inputOpen());
+    EXPECT_FALSE(outputOpen());
+    EXPECT_EQ(RUN_STATE_STOPPED, runState());
 
     resetEngineForTests();
     control.runResult = S_OK;
@@ -160,6 +175,7 @@ TEST_F(EngineTest, FailedRunAndStopAreFinal) {
     ASSERT_EQ(1, startProcessing(nullptr));
     EXPECT_EQ(1, stopProcessing());
     EXPECT_EQ(RUN_STATE_FAILED, runState());
+    EXPECT_EQ(2, control.stops);
     ASSERT_EQ(2u, boxes.calls().size());
     EXPECT_EQ("DirectX:\n\nThe plugin had a problem while stoping.", boxes.calls()[1].text);
     EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), boxes.calls()[1].flags & MB_ICONMASK);
@@ -204,6 +220,125 @@ TEST_F(EngineTest, DirectModeWithoutTheDirectInterfaceTimesOut) {
     EXPECT_EQ("HRESULT: 0x1", boxes.calls()[0].text);
     EXPECT_FALSE(inputOpen()) << "nothing was opened";
     EXPECT_EQ(0, stopProcessing());
+}
+
+TEST_F(EngineTest, ShutdownWaitsForAnEngineThreadThatOutlivedItsStop) {
+    MessageBoxRecorder boxes;
+    DirectPlugin direct;
+    pPlugin = &direct;
+    writeSettingFlag("DONT USE WINDOWS DX HANDLER", true);
+    ASSERT_EQ(1, startProcessing(nullptr));
+    ASSERT_EQ(RUN_STATE_RUNNING, runState());
+    HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    direct.gate = gate;
+    ASSERT_TRUE(waitFor([&] { return direct.blocked != 0; }));
+    EXPECT_EQ(1, stopProcessing()) << "gives up after its 1 s poll";
+    EXPECT_EQ(RUN_STATE_FAILED, runState());
+    EXPECT_EQ(0, stopProcessing()) << "a failed loop refuses STOP";
+
+    std::thread release([&] {
+        Sleep(300);
+        SetEvent(gate);
+    });
+    shutdownProcessing();
+    EXPECT_EQ(ENGINE_ENDED, engineState()) << "the thread has ended before shut down returns";
+    EXPECT_FALSE(inputOpen());
+    EXPECT_FALSE(outputOpen());
+    EXPECT_EQ(1, direct.refs) << "the direct interface is given back";
+    EXPECT_EQ(RUN_STATE_STOPPED, runState());
+    release.join();
+    CloseHandle(gate);
+    pPlugin = plugin_;
+}
+
+TEST_F(EngineTest, StopTakesThePathOfTheModeThatRuns) {
+    MessageBoxRecorder boxes;
+    DirectPlugin direct;
+    pPlugin = &direct;
+    for (bool startDirect : {false, true}) {
+        SCOPED_TRACE(startDirect ? "direct, then the setting says graph" : "graph, then the setting says direct");
+        writeSettingFlag("DONT USE WINDOWS DX HANDLER", startDirect);
+        ASSERT_EQ(1, startProcessing(nullptr));
+        ASSERT_EQ(RUN_STATE_RUNNING, runState());
+        writeSettingFlag("DONT USE WINDOWS DX HANDLER", !startDirect);  // changed outside the program
+        ASSERT_EQ(1, stopProcessing());
+        EXPECT_EQ(RUN_STATE_STOPPED, runState());
+        EXPECT_FALSE(inputOpen());
+        EXPECT_FALSE(outputOpen());
+        if (startDirect) {
+            EXPECT_EQ(ENGINE_ENDED, engineState());
+        }
+        const LONG chunks = direct.chunks;
+        const int samples = pass_->samplesReceived.load();
+        Sleep(200);
+        EXPECT_EQ(chunks, direct.chunks) << "nothing streams any more";
+        EXPECT_EQ(samples, pass_->samplesReceived.load());
+    }
+    EXPECT_TRUE(boxes.calls().empty());
+    pPlugin = plugin_;
+}
+
+// A plug-in with no property pages: the host dialog then shows only its buttons.
+class PagelessPlugin : public FakeFilter, public ISpecifyPropertyPages {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, IID_ISpecifyPropertyPages)) {
+            *out = static_cast<ISpecifyPropertyPages*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return FakeFilter::QueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return FakeFilter::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return FakeFilter::Release(); }
+    HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override {
+        *pages = CAUUID{0, nullptr};
+        return S_OK;
+    }
+};
+
+// The user clicks RUN and Exit again while the start's information box is up.
+struct ClickingBox {
+    int calls = 0;
+    BOOL dialogEnabled = TRUE;
+    static ClickingBox* current;
+    static int WINAPI show(HWND, LPCSTR, LPCSTR, UINT) {
+        if (current->calls++ == 0) {
+            HWND dialog = FindWindowA(nullptr, "Harnwick soundcard loopback host");
+            current->dialogEnabled = IsWindowEnabled(dialog);
+            SendMessageA(dialog, WM_COMMAND, IDC_HOST_RUN_STOP, 0);
+            SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        }
+        return IDOK;
+    }
+};
+ClickingBox* ClickingBox::current = nullptr;
+
+TEST_F(EngineTest, HostDialogIgnoresItsButtonsWhileAStartShowsABox) {
+    FakeMediaControl control;
+    control.runResult = S_FALSE;  // the start ends with an information box
+    pMC = &control;
+    PagelessPlugin plugin;
+    ClickingBox box;
+    ClickingBox::current = &box;
+    PlatformOverride seam;
+    seam.api().messageBoxA = ClickingBox::show;
+    writeSettingInt("times", 1);  // no first-start wizard
+    bool ended = false;
+    driveDialog([&] { return showHostDialog(&plugin) ? 1 : 0; },
+                [&] {
+                    HWND dialog = waitForDialog("Harnwick soundcard loopback host");
+                    ASSERT_TRUE(dialog);
+                    press(dialog, IDC_HOST_RUN_STOP);
+                    ended = !IsWindow(dialog);
+                    press(dialog, IDOK);
+                });
+    EXPECT_EQ(1, control.runs) << "RUN is not entered again";
+    EXPECT_EQ(1, box.calls);
+    EXPECT_FALSE(box.dialogEnabled) << "the dialog takes no clicks while it starts";
+    EXPECT_FALSE(ended) << "Exit does not end the dialog under the start";
+    EXPECT_EQ(1, control.stops) << "Exit shuts the loop down";
+    pMC = control_;
 }
 
 }  // namespace
