@@ -136,7 +136,10 @@ HRESULT DumpInputPin::checkMediaType(const AM_MEDIA_TYPE* mt) {
 HRESULT DumpInputPin::getMediaType(int position, AM_MEDIA_TYPE* mt) {
     if (position < 0) return E_INVALIDARG;
     if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    return buildAudioMediaType(storedFormat, true, *mt);
+    // Only the 18-byte base of the handed-over format is stored: no extra bytes to offer.
+    WAVEFORMATEX format = storedFormat;
+    format.cbSize = 0;
+    return buildAudioMediaType(format, true, *mt);
 }
 
 HRESULT STDMETHODCALLTYPE DumpInputPin::EndOfStream() {

@@ -417,6 +417,8 @@ public:
     HRESULT STDMETHODCALLTYPE QueryId(LPWSTR* id) override;
 
     bool hasWorker() const { return thread_ != nullptr; }
+    // Ends a worker still running (normally it ends at Stop); waits for it.
+    void stopWorker();
 
 protected:
     SourceFilter* source_;

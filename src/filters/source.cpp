@@ -86,14 +86,17 @@ SourceStream::SourceStream(const char* objectName, SourceFilter* filter, const W
     filter->addStream(this);
 }
 
+void SourceStream::stopWorker() {
+    if (!thread_) return;
+    if (allocator_) allocator_->Decommit();
+    callWorker(CMD_STOP);
+    callWorker(CMD_EXIT);
+    endWorker();
+}
+
 SourceStream::~SourceStream() {
     // Normally the worker has ended at Stop; a pin destroyed while active ends it here.
-    if (thread_) {
-        if (allocator_) allocator_->Decommit();
-        callWorker(CMD_STOP);
-        callWorker(CMD_EXIT);
-        endWorker();
-    }
+    stopWorker();
     if (commandEvent_) CloseHandle(commandEvent_);
     if (replyEvent_) CloseHandle(replyEvent_);
     DeleteCriticalSection(&callLock_);

@@ -45,7 +45,9 @@ SynthFilter::SynthFilter(IUnknown* outer, HRESULT* result)
 }
 
 SynthFilter::~SynthFilter() {
-    // A filter released with its input still open does not keep the device.
+    // A filter released with its input still open does not keep the device;
+    // a worker still reading it ends first.
+    if (stream) stream->stopWorker();
     closeInput(input);
 }
 

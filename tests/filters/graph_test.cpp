@@ -48,6 +48,17 @@ TEST_F(GraphTest, ConnectingHandsTheAgreedFormatToTheDumpPin) {
     freeMediaType(expected);
 }
 
+TEST_F(GraphTest, DumpPinOffersOnlyTheFormatBytesItStores) {
+    connectAll(2, 44100);
+    DumpInputPin* pin = dump()->pin;
+    pin->storedFormat.cbSize = 22;  // an upstream format announced extra bytes it did not hand over
+    AM_MEDIA_TYPE offered = {};
+    ASSERT_EQ(S_OK, pin->getMediaType(0, &offered));
+    EXPECT_EQ(18u, offered.cbFormat);
+    EXPECT_EQ(0, reinterpret_cast<WAVEFORMATEX*>(offered.pbFormat)->cbSize);
+    freeMediaType(offered);
+}
+
 TEST_F(GraphTest, ReaderAsksForOneBufferOf131072BytesAlignedTo8) {
     connectAll(2, 44100);
     IMemAllocator* allocator = synth()->stream->allocator();
@@ -184,6 +195,49 @@ TEST_F(RunningGraphTest, RunDeliversSamplesWithFrameTimesAndStopEndsTheWorker) {
     EXPECT_EQ(sampleClock(), synth()->stream->lastStopTime());
     EXPECT_GE(sampleClock(), seen * 512);
     EXPECT_LE(sampleClock(), (seen + 1) * 512);
+}
+
+// The worker's thread, seen in the capture calls it makes, and whether it
+// was still alive when the input device was closed.
+DWORD g_testThread, g_workerThread;
+bool g_closedUnderWorker;
+
+MMRESULT WINAPI noteWorker(HWAVEIN device, LPWAVEHDR header, UINT bytes) {
+    if (GetCurrentThreadId() != g_testThread) g_workerThread = GetCurrentThreadId();
+    return waveInAddBuffer(device, header, bytes);
+}
+
+MMRESULT WINAPI closeAfterWorker(HWAVEIN device) {
+    HANDLE worker = g_workerThread ? OpenThread(SYNCHRONIZE, FALSE, g_workerThread) : nullptr;
+    g_closedUnderWorker = worker && WaitForSingleObject(worker, 0) == WAIT_TIMEOUT;
+    if (worker) CloseHandle(worker);
+    return waveInClose(device);
+}
+
+TEST_F(RunningGraphTest, ReaderReleasedWhileRunningEndsItsWorkerBeforeClosingTheInput) {
+    PlatformOverride seam;
+    seam.api().waveInAddBuffer = noteWorker;
+    seam.api().waveInClose = closeAfterWorker;
+    g_testThread = GetCurrentThreadId();
+    g_workerThread = 0;
+    g_closedUnderWorker = false;
+    writeSettingFlag("USE_DIRECTX", false);
+    // Reader straight into the dump, outside the graph manager.
+    AM_MEDIA_TYPE mt = floatAudioType(2, 44100);
+    ASSERT_EQ(S_OK, readerPin_->Connect(writerPin_, &mt));
+    freeMediaType(mt);
+    openReaderInput();
+    ASSERT_EQ(S_OK, reader_->Pause());
+    ASSERT_TRUE(waitFor([] { return g_workerThread != 0; })) << "the worker captures";
+    // The dump lets go of the reader; the reader's last reference goes while it is paused.
+    EXPECT_EQ(S_OK, writerPin_->Disconnect());
+    writerPin_->Release();
+    writer_->Release();
+    readerPin_->Release();
+    EXPECT_EQ(0u, reader_->Release());
+    EXPECT_FALSE(g_closedUnderWorker) << "the input closed while the worker still ran";
+    reader_ = writer_ = nullptr;
+    readerPin_ = writerPin_ = nullptr;
 }
 
 TEST_F(RunningGraphTest, StopWhileTheWorkerWaitsForABufferEndsIt) {
