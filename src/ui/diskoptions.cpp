@@ -16,7 +16,6 @@ namespace {
 
 // Edit fields hand over at most this many bytes, terminator included.
 const int kFileNameBytes = 255;
-const int kDirectoryBytes = 256;
 
 const char* const kNoDirectoryMessage = "Could not resolve output directory.\nPlease contact the vendor!";
 
@@ -61,6 +60,48 @@ bool done(HWND dialog) {
     return true;
 }
 
+// A fault inside the shell's folder browser (a faulty shell extension, say)
+// is not a C++ exception. While the browser runs, a top-level exception
+// filter catches a fault nobody inside handled and resumes this thread where
+// its context was saved just before the call.
+struct BrowserFault {
+    CONTEXT resume;
+    DWORD thread;
+    volatile LONG faulted;
+};
+BrowserFault g_browserFault;
+
+LONG WINAPI resumeAfterBrowserFault(EXCEPTION_POINTERS* info) {
+    if (GetCurrentThreadId() != g_browserFault.thread) return EXCEPTION_CONTINUE_SEARCH;
+    TRACE(TRACE_ERROR, "Fault 0x%08lx inside the folder browser", info->ExceptionRecord->ExceptionCode);
+    g_browserFault.faulted = 1;
+    *info->ContextRecord = g_browserFault.resume;
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// The shell's browser under the fault guard; faulted tells whether it
+// faulted or threw. The guard ends on every way out.
+PIDLIST_ABSOLUTE browseGuarded(BROWSEINFOA* info, bool& faulted) {
+    volatile PIDLIST_ABSOLUTE items = nullptr;
+    g_browserFault.faulted = 0;
+    g_browserFault.thread = GetCurrentThreadId();
+    LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(resumeAfterBrowserFault);
+    RtlCaptureContext(&g_browserFault.resume);
+    // A fault resumes here a second time, with faulted set.
+    if (!g_browserFault.faulted) {
+        try {
+            items = platform().shBrowseForFolderA(info);
+        } catch (...) {
+            TRACE(TRACE_ERROR, "Exception inside the folder browser");
+            g_browserFault.faulted = 1;
+        }
+    }
+    SetUnhandledExceptionFilter(previous);
+    g_browserFault.thread = 0;
+    faulted = g_browserFault.faulted != 0;
+    return items;
+}
+
 // The shell's part of browsing: the chosen item list, or null when the user
 // cancelled or the shell dialog faulted (then the user has been told).
 PIDLIST_ABSOLUTE askShellForFolder(HWND owner, char* displayName) {
@@ -70,14 +111,24 @@ PIDLIST_ABSOLUTE askShellForFolder(HWND owner, char* displayName) {
     info.pszDisplayName = displayName;
     info.lpszTitle = "Choose output directory";
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS;
-    try {
-        return platform().shBrowseForFolderA(&info);
-    } catch (...) {
-        TRACE(TRACE_ERROR, "Fault inside the folder browser");
+    bool faulted = false;
+    PIDLIST_ABSOLUTE items = browseGuarded(&info, faulted);
+    if (faulted)
         showMessage(owner, "An exception has occured while browsing for a folder.\nPlease contact the vendor!",
                     kMessageCaption, MB_OK | MB_ICONERROR);
-        return nullptr;
-    }
+    return faulted ? nullptr : items;
+}
+
+// Whether the directory setting can hold the path with the backslash the
+// output-directory lookup adds; the user is told when it cannot.
+bool fitsDirectorySetting(HWND owner, const char* path) {
+    const size_t length = strlen(path);
+    const size_t needed = length + (length && path[length - 1] == '\\' ? 0 : 1);
+    if (needed <= static_cast<size_t>(kSettingTextBytes)) return true;
+    TRACE(TRACE_WARNING, "The chosen folder's path has %u characters: too long", static_cast<unsigned>(length));
+    showMessage(owner, "The chosen folder's path is too long.\nPlease choose a folder with a shorter path.",
+                kMessageCaption, MB_OK | MB_ICONEXCLAMATION);
+    return false;
 }
 
 }  // namespace
@@ -89,8 +140,9 @@ void browseForOutputDirectory(HWND owner) {
         showMessage(owner, kNoDirectoryMessage, kMessageCaption, MB_OK | MB_ICONERROR);
         return;
     }
-    char displayName[kDirectoryBytes] = {};
-    char path[kDirectoryBytes] = {};
+    // The shell writes up to MAX_PATH characters into both.
+    char displayName[MAX_PATH] = {};
+    char path[MAX_PATH] = {};
     PIDLIST_ABSOLUTE items = askShellForFolder(owner, displayName);
     bool resolved = items && platform().shGetPathFromIDListA(items, path);
     if (items && !resolved) {
@@ -100,7 +152,7 @@ void browseForOutputDirectory(HWND owner) {
     if (items) pMalloc->Free(items);
     pMalloc->Release();
     // Stored as the shell gives it; the output-directory lookup adds the backslash.
-    if (resolved) writeSettingText("DISK_OUTPUT_DIRECTORY", path);
+    if (resolved && fitsDirectorySetting(owner, path)) writeSettingText("DISK_OUTPUT_DIRECTORY", path);
 }
 
 INT_PTR CALLBACK diskOptionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/) {

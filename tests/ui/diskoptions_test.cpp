@@ -116,8 +116,21 @@ int g_browseCalls;
 
 PIDLIST_ABSOLUTE WINAPI fakeBrowse(LPBROWSEINFOA) {
     ++g_browseCalls;
-    if (g_answer == Answer::Fault) throw std::runtime_error("shell fault");
+    if (g_answer == Answer::Fault) {
+        volatile int* volatile nowhere = nullptr;
+        *nowhere = 1;  // a real access violation, as a faulty shell extension makes
+    }
     return g_answer == Answer::Folder ? ILCreateFromPathA(g_folder.c_str()) : nullptr;
+}
+
+// The shell hands over a path of up to MAX_PATH characters.
+BOOL WINAPI longPathFromItems(PCIDLIST_ABSOLUTE, LPSTR path) {
+    memset(path, 'p', MAX_PATH - 1);
+    path[0] = 'C';
+    path[1] = ':';
+    path[2] = '\\';
+    path[MAX_PATH - 1] = '\0';
+    return TRUE;
 }
 
 BOOL WINAPI failingPathFromItems(PCIDLIST_ABSOLUTE, LPSTR) { return FALSE; }
@@ -170,15 +183,26 @@ TEST_F(FolderBrowserTest, ShellFailuresAreReportedAndStoreNothing) {
     }
     g_answer = Answer::Fault;
     browseForOutputDirectory(owner);
+    browseForOutputDirectory(owner);  // and again: the guard is set up afresh
+    {
+        // A folder of 259 characters does not fit the directory setting: refused.
+        PlatformOverride longPath;
+        longPath.api().shGetPathFromIDListA = longPathFromItems;
+        g_answer = Answer::Folder;
+        browseForOutputDirectory(owner);
+    }
 
     EXPECT_EQ("kept", setting("DISK_OUTPUT_DIRECTORY"));
-    ASSERT_EQ(2u, boxes.calls().size());
+    ASSERT_EQ(4u, boxes.calls().size());
+    EXPECT_EQ(boxes.calls()[1].text, boxes.calls()[2].text);
+    EXPECT_EQ("The chosen folder's path is too long.\nPlease choose a folder with a shorter path.",
+              boxes.calls()[3].text);
     EXPECT_EQ("Could not resolve output directory.\nPlease contact the vendor!", boxes.calls()[0].text);
     EXPECT_EQ("An exception has occured while browsing for a folder.\nPlease contact the vendor!",
               boxes.calls()[1].text);
     for (const auto& call : boxes.calls()) {
         EXPECT_EQ("Harnwick Live", call.caption);
-        EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), call.flags);
+        EXPECT_EQ(static_cast<UINT>(MB_OK), call.flags & MB_TYPEMASK);
         EXPECT_EQ(owner, call.owner);
     }
 }
