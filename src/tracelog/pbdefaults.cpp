@@ -134,14 +134,11 @@ std::wstring resourceName(UINT id) {
 }
 
 // Names are converted under the buffer lock; when logging is off they are
-// stored empty and only the flags are set.
-bool loggingOn() {
-    PBCallGuard guard;
-    return guard.active() && pbEnsureConnected();
-}
-
+// stored empty and only the flags are set. One guard covers the whole change,
+// so a shutdown meanwhile leaves the connection open until it is done.
 void fillNames(wchar_t* nameTarget, const wchar_t* name, wchar_t* keyTarget, const wchar_t* key) {
-    bool on = loggingOn();
+    PBCallGuard guard;
+    bool on = guard.active() && pbEnsureConnected();
     bool locked = on && pbLock();
     copyName(nameTarget, on ? name : nullptr);
     if (keyTarget) copyName(keyTarget, on ? key : nullptr);

@@ -458,3 +458,30 @@ TEST_F(TraceLogTest, ShutdownLeavesTheConnectionToACallStillRunning) {
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[1].message, L"waited for the lock");
 }
+
+namespace {
+
+// Shuts the client down from inside its wait for the buffer lock: the moment
+// another thread's shutdown would land between connecting and locking.
+DWORD WINAPI shutdownThenWait(HANDLE lock, DWORD ms) {
+    PBShutdown(0);
+    return WaitForSingleObject(lock, ms);
+}
+
+}  // namespace
+
+TEST_F(TraceLogTest, ShutdownDuringANameChangeLeavesTheConnectionToIt) {
+    withViewer();
+    logText("connect");
+    const LONG failuresBefore = pbStatistics().lockFailures;
+    PBComponent component;
+    {
+        PlatformOverride wait;
+        wait.api().waitForSingleObject = shutdownThenWait;
+        PBSetComponent(&component, "Name", "Key", TRUE, 0);
+    }
+    EXPECT_EQ(std::wstring(L"Name"), component.name);
+    EXPECT_EQ(pbStatistics().lockFailures, failuresBefore);
+    PBShutdown(1000);
+    EXPECT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\PB_MTX"), nullptr) << "the later shutdown closes";
+}

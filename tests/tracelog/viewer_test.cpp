@@ -103,3 +103,24 @@ TEST_F(TraceLogTest, ViewerWritesAndRemovesTheSettings) {
     EXPECT_EQ(runProgram(viewerCommand(""), output), 1);
     EXPECT_NE(readText(output).find("traceview --setup DIR"), std::string::npos);
 }
+
+TEST_F(TraceLogTest, ViewerWritesANewBufferHeaderOnlyUnderTheLock) {
+    withViewer();
+    // Another program holds the buffer lock; the viewer finds no buffer file yet.
+    HANDLE lock = CreateMutexW(nullptr, TRUE, L"Global\\PB_MTX");
+    ASSERT_NE(lock, nullptr);
+    std::string output = tempPath("out.txt");
+    PROCESS_INFORMATION viewer;
+    ASSERT_TRUE(startProgram(viewerCommand(""), output, &viewer));
+    // Until the lock is free, the new file's header stays unwritten.
+    bool created = false;
+    for (int i = 0; i < 50 && !created; ++i, Sleep(10))
+        created = readFileBytes(bufferPath()).size() >= 4 && readFileBytes(bufferPath())[0] != 0;
+    EXPECT_FALSE(created) << "the header was written while another program held the lock";
+    ReleaseMutex(lock);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(viewer.hProcess, 30000));
+    CloseHandle(viewer.hProcess);
+    CloseHandle(viewer.hThread);
+    CloseHandle(lock);
+    EXPECT_TRUE(BufferFile(bufferPath()).valid()) << "then it is written";
+}

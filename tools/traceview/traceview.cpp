@@ -66,6 +66,34 @@ std::wstring readViewerValue(const wchar_t* value) {
 
 void objectName(wchar_t* out, const wchar_t* base) { swprintf(out, 64, L"Global\\%ls", base); }
 
+bool lock(const Buffer& b) {
+    DWORD result = WaitForSingleObject(b.lock, INFINITE);
+    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
+
+// Sizes, maps and (when new) heads the buffer file; under the buffer lock,
+// so no program sees a file half made or a header half written.
+bool mapBuffer(Buffer* b, const SECURITY_ATTRIBUTES& open) {
+    LARGE_INTEGER size;
+    GetFileSizeEx(b->file, &size);
+    bool created = size.QuadPart == 0;
+    if (created) {
+        std::wstring configured = readViewerValue(L"IPC buffer size");
+        unsigned long bytes = wcstoul(configured.c_str(), nullptr, 10);
+        size.QuadPart = bytes >= 10000 && bytes <= 100000000 ? bytes : kDefaultBufferBytes;
+        SetFilePointerEx(b->file, size, nullptr, FILE_BEGIN);
+        SetEndOfFile(b->file);
+    }
+    b->fileBytes = uint64_t(size.QuadPart);
+    wchar_t name[64];
+    objectName(name, L"PB_MAP");
+    b->mapping = CreateFileMappingW(b->file, const_cast<SECURITY_ATTRIBUTES*>(&open), PAGE_READWRITE, 0, 0, name);
+    if (b->mapping) b->view = static_cast<uint8_t*>(MapViewOfFile(b->mapping, FILE_MAP_WRITE, 0, 0, 0));
+    if (!b->view || b->fileBytes < kPBHeaderBytes) return false;
+    if (created) pbResetHeader(b->view, uint32_t(b->fileBytes), PB_RESET_NEW_FILE);
+    return true;
+}
+
 // Opens (or creates) the named objects and the buffer file and maps it.
 bool openBuffer(Buffer* b) {
     std::wstring directory = readViewerValue(L"IPC buffer directory");
@@ -92,26 +120,11 @@ bool openBuffer(Buffer* b) {
         b->file = nullptr;
         return false;
     }
-    LARGE_INTEGER size;
-    GetFileSizeEx(b->file, &size);
-    bool created = size.QuadPart == 0;
-    if (created) {
-        std::wstring configured = readViewerValue(L"IPC buffer size");
-        unsigned long bytes = wcstoul(configured.c_str(), nullptr, 10);
-        size.QuadPart = bytes >= 10000 && bytes <= 100000000 ? bytes : kDefaultBufferBytes;
-        SetFilePointerEx(b->file, size, nullptr, FILE_BEGIN);
-        SetEndOfFile(b->file);
-    }
-    b->fileBytes = uint64_t(size.QuadPart);
-    objectName(name, L"PB_MAP");
-    b->mapping = CreateFileMappingW(b->file, &open, PAGE_READWRITE, 0, 0, name);
-    if (b->mapping) b->view = static_cast<uint8_t*>(MapViewOfFile(b->mapping, FILE_MAP_WRITE, 0, 0, 0));
-    if (!b->view || b->fileBytes < kPBHeaderBytes) {
-        fprintf(stderr, "traceview: cannot map the buffer (error %lu)\n", GetLastError());
-        return false;
-    }
-    if (created) pbResetHeader(b->view, uint32_t(b->fileBytes), PB_RESET_NEW_FILE);
-    return true;
+    bool locked = lock(*b);
+    bool mapped = mapBuffer(b, open);
+    if (!mapped) fprintf(stderr, "traceview: cannot map the buffer (error %lu)\n", GetLastError());
+    if (locked) ReleaseMutex(b->lock);
+    return mapped;
 }
 
 void closeBuffer(Buffer* b) {
@@ -121,10 +134,6 @@ void closeBuffer(Buffer* b) {
     *b = {};
 }
 
-bool lock(const Buffer& b) {
-    DWORD result = WaitForSingleObject(b.lock, INFINITE);
-    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
-}
 
 const wchar_t* levelName(uint32_t level) {
     switch (level) {
