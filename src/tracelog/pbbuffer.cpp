@@ -46,6 +46,18 @@ bool pbReadValidHeader(const volatile uint8_t* view, size_t viewBytes, uint64_t 
     return true;
 }
 
+size_t pbViewSize(const volatile uint8_t* view, uint64_t fileBytes) {
+    const void* base = const_cast<const uint8_t*>(view);
+    size_t total = 0;
+    MEMORY_BASIC_INFORMATION info;
+    for (const uint8_t* at = static_cast<const uint8_t*>(base); VirtualQuery(at, &info, sizeof info) == sizeof info;
+         at += info.RegionSize) {
+        if (info.AllocationBase != base || info.State != MEM_COMMIT) break;
+        total += info.RegionSize;
+    }
+    return total < fileBytes ? total : size_t(fileBytes);
+}
+
 void pbResetHeader(volatile uint8_t* view, uint32_t fileBytes, uint32_t reason) {
     pbWritePair(view, PB_MAGIC, kPBMagic);
     pbWritePair(view, PB_VERSION_HIGH, kPBClientVersion);

@@ -102,6 +102,10 @@ struct PBHeaderState {
 // viewBytes what is mapped of it (the mapping may be older than a growth).
 bool pbReadValidHeader(const volatile uint8_t* view, size_t viewBytes, uint64_t fileBytes, PBHeaderState* state);
 
+// What is mapped of the file at view: a mapping made earlier by someone else
+// may be shorter or longer than the file is now, so never more than both.
+size_t pbViewSize(const volatile uint8_t* view, uint64_t fileBytes);
+
 // Writes a fresh header for a file of fileBytes: magic, both versions, data
 // offset and size, an empty data area, zero counts and the given reason.
 void pbResetHeader(volatile uint8_t* view, uint32_t fileBytes, uint32_t reason);

@@ -238,18 +238,6 @@ bool openFile(PBConnection* c, Progress* p, const OpenSecurity& security, Failur
     return !p->createdLock || sizeBufferFile(c, p, failure);
 }
 
-// The size of the mapped view: a mapping made earlier by someone else may be
-// shorter or longer than the file is now, so never trust more than both.
-size_t viewSize(const uint8_t* view, uint64_t fileBytes) {
-    size_t total = 0;
-    MEMORY_BASIC_INFORMATION info;
-    for (const uint8_t* at = view; VirtualQuery(at, &info, sizeof info) == sizeof info; at += info.RegionSize) {
-        if (info.AllocationBase != view || info.State != MEM_COMMIT) break;
-        total += info.RegionSize;
-    }
-    return total < fileBytes ? total : size_t(fileBytes);
-}
-
 bool mapFile(PBConnection* c, const OpenSecurity& security, Failure* failure) {
     wchar_t name[32];
     objectName(name, 32, L"PB_MAP");
@@ -261,7 +249,7 @@ bool mapFile(PBConnection* c, const OpenSecurity& security, Failure* failure) {
         *failure = {PB_ERR_MAPPING, GetLastError(), L"PB_MAP", true};
         return false;
     }
-    c->viewBytes = viewSize(c->view, c->fileBytes);
+    c->viewBytes = pbViewSize(c->view, c->fileBytes);
     if (c->viewBytes < kPBHeaderBytes) {
         *failure = {PB_ERR_MAPPING, ERROR_INVALID_DATA, L"PB_MAP", true};
         return false;

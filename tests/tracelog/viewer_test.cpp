@@ -124,3 +124,22 @@ TEST_F(TraceLogTest, ViewerWritesANewBufferHeaderOnlyUnderTheLock) {
     CloseHandle(lock);
     EXPECT_TRUE(BufferFile(bufferPath()).valid()) << "then it is written";
 }
+
+TEST_F(TraceLogTest, ViewerReadsNoFurtherThanTheMappingItGets) {
+    withViewer(131072);
+    // Records well past the first 64 KiB.
+    for (int i = 0; i < 1000; ++i) TRACE(TRACE_INFO, "record %d with some words to take room in the buffer", i);
+    ASSERT_GT(BufferFile(bufferPath()).field(PB_WRITE_OFFSET), 65536u);
+    PBShutdown(2000);
+    // Another program made the buffer's mapping when the file was half as long.
+    HANDLE file = CreateFileA(bufferPath().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, 65536, L"Global\\PB_MAP");
+    ASSERT_NE(mapping, nullptr);
+    std::string output = tempPath("out.txt");
+    EXPECT_EQ(runProgram(viewerCommand(""), output), 0) << readText(output);
+    EXPECT_NE(readText(output).find("the buffer header is invalid"), std::string::npos) << readText(output);
+    CloseHandle(mapping);
+    CloseHandle(file);
+}

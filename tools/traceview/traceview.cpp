@@ -37,6 +37,7 @@ struct Buffer {
     HANDLE mapping = nullptr;
     uint8_t* view = nullptr;
     uint64_t fileBytes = 0;
+    size_t viewBytes = 0;  // what is mapped of the file: a mapping may be older than a growth
 };
 
 volatile LONG g_stop = 0;
@@ -90,6 +91,7 @@ bool mapBuffer(Buffer* b, const SECURITY_ATTRIBUTES& open) {
     b->mapping = CreateFileMappingW(b->file, const_cast<SECURITY_ATTRIBUTES*>(&open), PAGE_READWRITE, 0, 0, name);
     if (b->mapping) b->view = static_cast<uint8_t*>(MapViewOfFile(b->mapping, FILE_MAP_WRITE, 0, 0, 0));
     if (!b->view || b->fileBytes < kPBHeaderBytes) return false;
+    b->viewBytes = pbViewSize(b->view, b->fileBytes);
     if (created) pbResetHeader(b->view, uint32_t(b->fileBytes), PB_RESET_NEW_FILE);
     return true;
 }
@@ -177,7 +179,7 @@ void printNew(const Buffer& b, Cursor* cursor) {
     std::vector<std::wstring> lines;
     if (!lock(b)) return;
     PBHeaderState header;
-    bool valid = pbReadValidHeader(b.view, size_t(b.fileBytes), b.fileBytes, &header);
+    bool valid = pbReadValidHeader(b.view, b.viewBytes, b.fileBytes, &header);
     if (valid) {
         if (header.writeOffset < cursor->readOffset) {
             lines.push_back(L"-- the buffer was cleared\n");
@@ -219,13 +221,14 @@ void follow(const Buffer& b, Cursor* cursor, DWORD limitMs) {
     }
 }
 
-// Drops every record: an empty data area (a damaged header is rebuilt).
+// Drops every record: an empty data area (a damaged header is rebuilt when
+// the whole file is mapped).
 void clear(const Buffer& b) {
     if (!lock(b)) return;
-    if (pbReadValidHeader(b.view, size_t(b.fileBytes), b.fileBytes, nullptr)) {
+    if (pbReadValidHeader(b.view, b.viewBytes, b.fileBytes, nullptr)) {
         pbWritePair(b.view, PB_WRITE_OFFSET, 0);
         pbWritePair(b.view, PB_SUM, 0);
-    } else {
+    } else if (b.viewBytes == b.fileBytes) {
         pbResetHeader(b.view, uint32_t(b.fileBytes), PB_RESET_NONE);
     }
     ReleaseMutex(b.lock);
