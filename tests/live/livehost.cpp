@@ -92,6 +92,11 @@ long LiveHost::waitForExit(DWORD timeoutMs) {
     return static_cast<long>(code);
 }
 
+void LiveHost::kill() {
+    TerminateProcess(process_.hProcess, 9);
+    WaitForSingleObject(process_.hProcess, INFINITE);
+}
+
 std::string answerMessageBox(const char* caption, DWORD timeoutMs, int button) {
     HWND box = drive::waitForWindow(caption, timeoutMs);
     if (!box) return "";

@@ -30,6 +30,9 @@ public:
     void press(int id);
     // The process's exit code once it has ended within timeoutMs, -1 if it has not.
     long waitForExit(DWORD timeoutMs);
+    // Ends the process at once, without any clean-up, as a crash does.
+    void kill();
+    HANDLE process() const { return process_.hProcess; }
 
 private:
     PROCESS_INFORMATION process_ = {};

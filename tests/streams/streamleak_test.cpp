@@ -4,20 +4,15 @@
 // comparison allows a small tolerance (far below one leaked buffer or one
 // handle per cycle).
 //
-// Wine 8 answers GetProcessHandleCount with 0 and PrivateUsage with 0; where
-// they report nothing, the handles are counted by asking each handle value
-// for its information, and the private bytes are the committed private
-// regions of the address space, which is what PrivateUsage reports on Windows.
-//
 // Wine's DirectSoundCapture itself keeps about 64 KiB per capture buffer
 // created and released, so each sound system's growth is compared with that
 // of the same device calls made plainly, without the streams, in the same run.
 #include <windows.h>
-#include <psapi.h>
 
 #include "engine/outputstream.h"
 #include "input/inputstream.h"
 #include "settings/settings.h"
+#include "support/processusage.h"
 #include "support/testenv.h"
 
 namespace {
@@ -27,49 +22,13 @@ const int kWarmUpCycles = 5;
 const DWORD kHandleTolerance = 5;
 const SIZE_T kPrivateBytesTolerance = 1 << 20;  // the input staging buffer alone is 128 KiB per cycle
 
-struct Usage {
-    DWORD handles = 0;
-    SIZE_T privateBytes = 0;
-};
-
-DWORD probedHandleCount() {
-    DWORD count = 0, flags = 0;
-    for (ULONG_PTR value = 4; value < 0x10000; value += 4)
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-    return count;
-}
-
-SIZE_T committedPrivateBytes() {
-    SIZE_T total = 0;
-    MEMORY_BASIC_INFORMATION region;
-    const char* address = nullptr;
-    while (VirtualQuery(address, &region, sizeof region) == sizeof region) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
-        const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
-        if (next <= address) break;
-        address = next;
-    }
-    return total;
-}
-
-Usage processUsage() {
-    Usage usage;
-    if (!GetProcessHandleCount(GetCurrentProcess(), &usage.handles) || usage.handles == 0)
-        usage.handles = probedHandleCount();
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
-    counters.cb = sizeof counters;
-    if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                             sizeof counters))
-        usage.privateBytes = counters.PrivateUsage;
-    if (usage.privateBytes == 0) usage.privateBytes = committedPrivateBytes();
-    return usage;
-}
+using Usage = ProcessUsage;
 
 Usage growthOver(void (*cycle)()) {
     for (int i = 0; i < kWarmUpCycles; ++i) cycle();
-    const Usage before = processUsage();
+    const Usage before = processUsage(GetCurrentProcess());
     for (int i = 0; i < kCycles; ++i) cycle();
-    const Usage after = processUsage();
+    const Usage after = processUsage(GetCurrentProcess());
     Usage growth;
     growth.handles = after.handles > before.handles ? after.handles - before.handles : 0;
     growth.privateBytes = after.privateBytes > before.privateBytes ? after.privateBytes - before.privateBytes : 0;
@@ -96,21 +55,6 @@ void plainWaveCycle() {
     }
 }
 
-void plainDirectSoundCycle() {
-    WAVEFORMATEX format = {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
-    IDirectSoundCapture* capture = nullptr;
-    if (SUCCEEDED(DirectSoundCaptureCreate(nullptr, &capture, nullptr))) {
-        DSCBUFFERDESC1 description = {sizeof description, 0, 65536, 0, &format};
-        IDirectSoundCaptureBuffer* buffer = nullptr;
-        if (SUCCEEDED(capture->CreateCaptureBuffer(reinterpret_cast<DSCBUFFERDESC*>(&description), &buffer,
-                                                   nullptr)))
-            buffer->Release();
-        capture->Release();
-    }
-    IDirectSound* playback = nullptr;
-    if (SUCCEEDED(DirectSoundCreate(nullptr, &playback, nullptr))) playback->Release();
-}
-
 class StreamLeakTest : public HarnwickTest {
 protected:
     // One RUN and STOP of both streams, with one chunk through them and both
@@ -133,7 +77,7 @@ protected:
         writeSettingText("SAVE_OUTPUT", "TRUE");
         writeSettingInt("chunks", 256);
         writeSettingInt("chunks_wave", 256);
-        const Usage now = processUsage();
+        const Usage now = processUsage(GetCurrentProcess());
         ASSERT_GT(now.handles, 0u) << "handles cannot be counted here";
         ASSERT_GT(now.privateBytes, 0u) << "private bytes cannot be measured here";
         const Usage plain = growthOver(plainCycle);
@@ -155,7 +99,7 @@ TEST_F(StreamLeakTest, WaveInAndWaveOutWithResampling) {
 
 TEST_F(StreamLeakTest, DirectSoundCaptureAndDirectSound) {
     writeSettingText("USE_DIRECTX", "TRUE");
-    expectNoLeak(plainDirectSoundCycle);
+    expectNoLeak(plainDirectSoundCaptureCycle);
 }
 
 }  // namespace
