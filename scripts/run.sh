@@ -12,6 +12,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 "$here/setup.sh"
 "$here/build.sh" x86_64
 . "$here/env.sh"
+. "$here/toneloop.sh"
 bin="$HW_BUILD/x86_64/bin"
 
 own_desktop() { [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1 && pactl info >/dev/null 2>&1; }
@@ -25,10 +26,10 @@ fi
 demo="$HW_BUILD/demo"
 rm -rf "$demo"; mkdir -p "$demo"
 export DISPLAY=":$HW_DISPLAY_NUM"
-pids=()
+recorder=""
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" >/dev/null 2>&1 || true; done
-  pkill -f "paplay -d guitar $demo/" >/dev/null 2>&1 || true  # the player the loop had started
+  stop_tone_loop
+  [ -z "$recorder" ] || kill "$recorder" >/dev/null 2>&1 || true
   "$here/services.sh" stop
 }
 trap cleanup EXIT
@@ -42,8 +43,8 @@ for v in SAVE_INPUT SAVE_OUTPUT APPEND_TAKE_NUMBER; do wine reg add "$settings" 
 # A guitar-like phrase: plucked strings from sox's synthesiser.
 sox -n -r 44100 -c 1 "$demo/guitar.wav" synth 0.6 pluck E2 : synth 0.6 pluck A2 : synth 0.6 pluck D3 : \
     synth 0.6 pluck G3 : synth 1.2 pluck E2 gain -3
-( while true; do paplay -d guitar "$demo/guitar.wav" 2>/dev/null || exit; done ) & pids+=($!)
-parecord -d speaker.monitor --file-format=wav "$demo/speaker.wav" 2>/dev/null & pids+=($!)
+start_tone_loop "$demo/guitar.wav"
+parecord -d speaker.monitor --file-format=wav "$demo/speaker.wav" 2>/dev/null & recorder=$!
 
 wine "$bin/HarnwickLive.exe" & host=$!
 status=0

@@ -3,25 +3,26 @@
 # end-to-end test program drives the host; then checks that the tone reached
 # the speaker. Usage: live_e2e.sh <live_test.exe> [gtest arguments]
 set -uo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/toneloop.sh"
 driver=$1; shift
 work=$(mktemp -d "${HW_BUILD:-/tmp}/live.XXXXXX")
-pids=()
+recorder=""
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  pkill -f "paplay -d guitar $work/" 2>/dev/null  # the player the loop had started
+  stop_tone_loop
+  [ -n "$recorder" ] && kill "$recorder" 2>/dev/null
   wait 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 sox -n -r 44100 -c 1 -b 16 "$work/tone.wav" synth 10 sine 440 gain -10
-( while true; do paplay -d guitar "$work/tone.wav" || exit; done ) & pids+=($!)
-parecord -d speaker.monitor --file-format=wav "$work/speaker.wav" & pids+=($!)
+start_tone_loop "$work/tone.wav"
+parecord -d speaker.monitor --file-format=wav "$work/speaker.wav" & recorder=$!
 
 wine "$driver" "$@"
 status=$?
 
-kill "${pids[1]}" 2>/dev/null; sleep 0.5
+kill "$recorder" 2>/dev/null; wait "$recorder" 2>/dev/null; recorder=""
 # What the speaker got over the whole run: the processed tone for several seconds.
 peak=$(sox "$work/speaker.wav" -n stat 2>&1 | awk '/Maximum amplitude/ {print $3}')
 loud=$(sox "$work/speaker.wav" -n silence 1 0.05 2% stat 2>&1 | awk '/Length \(seconds\)/ {print $3}')

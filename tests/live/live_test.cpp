@@ -77,6 +77,24 @@ size_t fileBytes(const std::string& path) {
     return data.nFileSizeLow;
 }
 
+// The two processing modes on each sound system.
+struct Mode {
+    const char* name;
+    bool direct;
+    bool directSound;
+};
+const Mode kModes[] = {
+    {"graph, waveIn/waveOut", false, false},
+    {"direct, waveIn/waveOut", true, false},
+    {"graph, DirectSound", false, true},
+    {"direct, DirectSound", true, true},
+};
+
+void chooseMode(const Mode& mode) {
+    writeSettingFlag("DONT USE WINDOWS DX HANDLER", mode.direct);
+    writeSettingFlag("USE_DIRECTX", mode.directSound);
+}
+
 class LiveTest : public HarnwickTest {
 protected:
     static void SetUpTestSuite() {
@@ -131,8 +149,9 @@ protected:
         EXPECT_TRUE(drive::buttonEnabled(dialog, IDC_HOST_SETTINGS));
     }
 
-    // The take's output carries the tone, processed: louder or softer than a plain copy would be.
-    void expectProcessedTone(int takeNumber) {
+    // The take's input carries the tone and its completed output carries
+    // sound; what the plug-in did to it is checked by re-amping below.
+    void expectToneInTake(int takeNumber) {
         Wave in = readWave(take("Input", takeNumber));
         Wave out = readWave(take("Output", takeNumber));
         ASSERT_FALSE(out.samples.empty()) << "no output recording";
@@ -168,7 +187,7 @@ TEST_F(LiveTest, GraphModeRunStopAndASecondTake) {
 
     playFor(host, 2500);
     EXPECT_EQ(1, readSettingInt("TAKE_NUMBER"));
-    expectProcessedTone(1);
+    expectToneInTake(1);
     playFor(host, 1000);
     EXPECT_EQ(2, readSettingInt("TAKE_NUMBER"));
     exitHost(host);
@@ -179,17 +198,6 @@ TEST_F(LiveTest, GraphModeRunStopAndASecondTake) {
     uint64_t size;
     memcpy(&size, &state[4], 8);
     EXPECT_EQ(12 + size, state.size());
-    expectReleasedTrace(traceText());
-}
-
-TEST_F(LiveTest, DirectModeRunsTheOwnEngineThread) {
-    writeSettingFlag("DONT USE WINDOWS DX HANDLER", true);
-    LiveHost host;
-    ASSERT_TRUE(host.start());
-    ASSERT_TRUE(host.dialog());
-    playFor(host, 2500);
-    expectProcessedTone(1);
-    exitHost(host);
     expectReleasedTrace(traceText());
 }
 
@@ -227,36 +235,38 @@ ChunkMatch matchChunks(const std::vector<int16_t>& live, const std::vector<int16
     return m;
 }
 
-// Re-amping the input take of a direct-mode DirectSound run with the sound the
-// host saved gives the output take back, sample for sample (the input scale
-// and the chunk follow the settings), directly and through the graph with a
-// plug-in that has no direct interface. (The wave API's graph mode matches as
-// well, but its waveIn wait of 200 ms makes it lose whole stretches on a busy
-// machine, so it is not checked here.)
+// What the plug-in must do to the input: re-amping the input take of a run
+// with the sound the host saved gives the output take back, sample for sample
+// (the input scale and the chunk follow the settings), in both processing
+// modes; a host that passed the plug-in by would give the input back instead.
+// (The wave API's graph mode matches as well, but its waveIn wait of 200 ms
+// makes it lose whole stretches on a busy machine, after which the amplifier's
+// state differs, so DirectSound carries this check.)
 TEST_F(LiveTest, ReampingTheInputTakeGivesTheOutputTakeBack) {
-    writeSettingFlag("DONT USE WINDOWS DX HANDLER", true);
-    writeSettingFlag("USE_DIRECTX", true);
-    {
-        LiveHost host;
-        ASSERT_TRUE(host.start());
-        HWND slider = firstSlider(host.dialog());
-        ASSERT_TRUE(slider);
-        moveSlider(slider, static_cast<int>(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0)));  // a sound of its own
-        playFor(host, 1000, 44 + 2 * 44100 * 4);  // two seconds of stereo input
-        exitHost(host);
-    }
-    const Wave live = readWave(take("Output", 1));
-    const size_t chunk = 1024 * 2;  // the DirectSound chunk, stereo
-    for (const char* plugin : {kAmpPlugin, kNoDirectPlugin}) {
-        SCOPED_TRACE(plugin);
-        PluginClassSwap swap(plugin);
-        ASSERT_EQ(S_OK, swap.result());
+    for (const Mode& mode : {kModes[3], kModes[2]}) {
+        SCOPED_TRACE(mode.name);
+        chooseMode(mode);
+        traceClear();
+        const int number = readSettingInt("TAKE_NUMBER") + 1;
+        {
+            LiveHost host;
+            ASSERT_TRUE(host.start());
+            HWND slider = firstSlider(host.dialog());
+            ASSERT_TRUE(slider);
+            moveSlider(slider, static_cast<int>(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0)));  // a sound of its own
+            playFor(host, 1000, 44 + 2 * 44100 * 4);  // two seconds of stereo input
+            exitHost(host);
+        }
+        expectReleasedTrace(traceText());
+        const Wave input = readWave(take("Input", number));
+        const Wave live = readWave(take("Output", number));
+        const size_t chunk = 1024 * 2;  // the DirectSound chunk, stereo
+        EXPECT_EQ(0u, matchChunks(live.samples, input.samples, chunk).equal) << "the output is not the input";
         const std::string reamped = tempPath("reamped.wav");
         long code = -1;
         const std::string said = runAndCapture("\"" + productFolder() + "\\HarnwickReamp.exe\" \"" +
-                                               take("Input", 1) + "\" \"" + reamped + "\"", &code);
+                                               take("Input", number) + "\" \"" + reamped + "\"", &code);
         ASSERT_EQ(0, code) << said;
-        EXPECT_EQ(plugin == kNoDirectPlugin, said.find("through the filter graph") != std::string::npos) << said;
         const ChunkMatch m = matchChunks(live.samples, readWave(reamped).samples, chunk);
         EXPECT_EQ(m.chunks, m.equal) << "chunks that differ from the live output take";
         EXPECT_GT(m.equal * chunk, 2u * 44100) << "a second of output at least came back; "
@@ -273,8 +283,16 @@ TEST_F(LiveTest, ExitWhileRunningStopsFirst) {
     Sleep(1000);
     exitHost(host);
     Wave out = readWave(take("Output", 1));
-    EXPECT_NE(0xFFFFFFFFu, out.riffBytes) << "the take was completed by STOP";
+    EXPECT_NE(0xFFFFFFFFu, out.riffBytes) << "the take was completed";
     EXPECT_EQ(out.samples.size() * 2, out.dataBytes);
+    // Only STOP traces the run's statistics; the teardown after it would
+    // complete the take just the same.
+    const std::string trace = traceText();
+    const size_t at = trace.find("stream statistics: captured ");
+    ASSERT_NE(std::string::npos, at) << "Exit stopped the run first";
+    const size_t delivered = trace.find("delivered ", at);
+    ASSERT_NE(std::string::npos, delivered);
+    EXPECT_GT(atoi(trace.c_str() + delivered + 10), 0) << "of the run that streamed";
 }
 
 TEST_F(LiveTest, PluginStateComesBackAndForeignFilesAreReplaced) {
@@ -399,24 +417,6 @@ TEST_F(LiveTest, FirstStartShowsTheWizard) {
     EXPECT_EQ("TRUE", readSettingText("PRIMARY"));
     EXPECT_GE(readSettingInt("times"), 1) << "the opening was counted";
     exitHost(host);
-}
-
-// The two processing modes on each sound system.
-struct Mode {
-    const char* name;
-    bool direct;
-    bool directSound;
-};
-const Mode kModes[] = {
-    {"graph, waveIn/waveOut", false, false},
-    {"direct, waveIn/waveOut", true, false},
-    {"graph, DirectSound", false, true},
-    {"direct, DirectSound", true, true},
-};
-
-void chooseMode(const Mode& mode) {
-    writeSettingFlag("DONT USE WINDOWS DX HANDLER", mode.direct);
-    writeSettingFlag("USE_DIRECTX", mode.directSound);
 }
 
 TEST_F(LiveTest, TakesOfAKilledHostAreRepairedAtItsNextStart) {
