@@ -258,10 +258,8 @@ TEST_F(LiveTest, ReampingTheInputTakeGivesTheOutputTakeBack) {
             exitHost(host);
         }
         expectReleasedTrace(traceText());
-        const Wave input = readWave(take("Input", number));
         const Wave live = readWave(take("Output", number));
         const size_t chunk = 1024 * 2;  // the DirectSound chunk, stereo
-        EXPECT_EQ(0u, matchChunks(live.samples, input.samples, chunk).equal) << "the output is not the input";
         const std::string reamped = tempPath("reamped.wav");
         long code = -1;
         const std::string said = runAndCapture("\"" + productFolder() + "\\HarnwickReamp.exe\" \"" +
