@@ -3,6 +3,7 @@
 #include <atomic>
 #include <vector>
 
+#include "fakedevices.h"
 #include "graphfixture.h"
 #include "settings/settings.h"
 
@@ -198,31 +199,6 @@ private:
     IMemAllocator* allocator_ = nullptr;
 };
 
-// A waveOut that takes every header at once and remembers what it was given.
-struct FakeWaveOut {
-    static std::vector<DWORD> writtenBytes;
-    static MMRESULT WINAPI open(LPHWAVEOUT device, UINT, LPCWAVEFORMATEX, DWORD_PTR, DWORD_PTR, DWORD) {
-        *device = reinterpret_cast<HWAVEOUT>(static_cast<INT_PTR>(0x77));
-        return MMSYSERR_NOERROR;
-    }
-    static MMRESULT WINAPI header(HWAVEOUT, LPWAVEHDR, UINT) { return MMSYSERR_NOERROR; }
-    static MMRESULT WINAPI write(HWAVEOUT, LPWAVEHDR header, UINT) {
-        writtenBytes.push_back(header->dwBufferLength);
-        return MMSYSERR_NOERROR;
-    }
-    static MMRESULT WINAPI device(HWAVEOUT) { return MMSYSERR_NOERROR; }
-    static void install(PlatformApi& api) {
-        writtenBytes.clear();
-        api.waveOutOpen = open;
-        api.waveOutPrepareHeader = header;
-        api.waveOutUnprepareHeader = header;
-        api.waveOutWrite = write;
-        api.waveOutReset = device;
-        api.waveOutClose = device;
-    }
-};
-std::vector<DWORD> FakeWaveOut::writtenBytes;
-
 }  // namespace
 
 TEST_F(GraphTest, StoppedBaseInputPinRefusesSamplesBeforeTheReceiveHook) {
@@ -247,8 +223,7 @@ TEST_F(GraphTest, StoppedBaseInputPinRefusesSamplesBeforeTheReceiveHook) {
 }
 
 TEST_F(GraphTest, DumpPinWritesEverySampleEvenWhenStopped) {
-    PlatformOverride seam;
-    FakeWaveOut::install(seam.api());
+    FakeDevices devices;
     writeSettingText("DONT RESAMPLE", "TRUE");  // waveOut at the processing rate
     Dump* d = dump();
     ASSERT_EQ(1, openOutput(d->output, d->filter->outputOpen, nullptr, 44100, 2));
@@ -262,8 +237,8 @@ TEST_F(GraphTest, DumpPinWritesEverySampleEvenWhenStopped) {
     EXPECT_EQ(S_OK, input->Receive(source.sample));
     EXPECT_EQ(S_FALSE, input->ReceiveCanBlock());
     input->Release();
-    ASSERT_EQ(1u, FakeWaveOut::writtenBytes.size());
-    EXPECT_EQ(4096u, FakeWaveOut::writtenBytes[0]);
+    ASSERT_EQ(1u, devices.waveOut.written.size());
+    EXPECT_EQ(2048u, devices.waveOut.written[0].size());
 
     closeOutput(d->output, d->filter->outputOpen);
     EXPECT_EQ(0, d->filter->outputOpen);
