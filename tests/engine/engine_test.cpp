@@ -135,18 +135,6 @@ TEST_F(EngineTest, GraphModeRunsAndStopsTheRealGraph) {
     ASSERT_EQ(1, stopProcessing());
 }
 
-TEST_F(EngineTest, InputThatCannotOpenKeepsTheLoopStopped) {
-    MessageBoxRecorder boxes;
-    writeSettingInt("WAVE_IN_DEVICE", 40);  // no such device
-    EXPECT_EQ(0, startProcessing(nullptr));
-    EXPECT_EQ(RUN_STATE_STOPPED, runState());
-    EXPECT_EQ(1, readSettingInt("TAKE_NUMBER")) << "the take number moves on even so";
-    EXPECT_FALSE(inputOpen());
-    EXPECT_FALSE(outputOpen());
-    ASSERT_EQ(1u, boxes.calls().size()) << "the input side says what went wrong";
-    EXPECT_EQ("Harnwick Live", boxes.calls()[0].caption);
-}
-
 TEST_F(EngineTest, FailedRunAndStopAreFinal) {
     FakeMediaControl control;
     pMC = &control;
@@ -208,18 +196,6 @@ TEST_F(EngineTest, DirectModeProcessesThroughThePluginsOwnInterface) {
     EXPECT_EQ(1, direct.refs) << "the direct interface is given back";
     EXPECT_TRUE(boxes.calls().empty());
     pPlugin = plugin_;
-}
-
-TEST_F(EngineTest, DirectModeWithoutTheDirectInterfaceTimesOut) {
-    MessageBoxRecorder boxes;
-    writeSettingFlag("DONT USE WINDOWS DX HANDLER", true);
-    ASSERT_EQ(1, startProcessing(nullptr));  // waits out the 10 s start poll
-    EXPECT_EQ(RUN_STATE_FAILED, runState());
-    EXPECT_EQ(ENGINE_ENDED, engineState());
-    ASSERT_EQ(1u, boxes.calls().size());
-    EXPECT_EQ("HRESULT: 0x1", boxes.calls()[0].text);
-    EXPECT_FALSE(inputOpen()) << "nothing was opened";
-    EXPECT_EQ(0, stopProcessing());
 }
 
 TEST_F(EngineTest, ShutdownWaitsForAnEngineThreadThatOutlivedItsStop) {

@@ -96,15 +96,20 @@ TEST_F(OutputStreamTest, OpenAndCloseAreIdempotent) {
     EXPECT_EQ(nullptr, out.conversion);
 }
 
-TEST_F(OutputStreamTest, ConversionClampsAndWritesAtThePosition) {
+// The first chunk goes to the device's write cursor (the device played on
+// while the run started) plus the latency offset, converted and clamped.
+TEST_F(OutputStreamTest, FirstChunkGoesToTheWriteCursorConvertedAndClamped) {
     useDirectSound();
+    writeSettingText("out lat ms", "10");
     ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
-    devices.directSound->secondary->ring.writeCursor = 400;  // the first chunk goes there
+    FakeRing& ring = devices.directSound->secondary->ring;
+    ring.playCursor = 90000;
+    ring.writeCursor = 100000;
     const float samples[] = {1.0f, -1.0f, 2.0f, 0.5f, -2.0f, 0.0f};
     EXPECT_EQ(3, writeOutput(out, samples, 3));
     const short expected[] = {32766, -32765, 32766, 16383, -32765, 0};
-    for (int k = 0; k < 6; ++k) EXPECT_EQ(expected[k], ringSample(400 + 2 * k)) << k;
-    EXPECT_EQ(412, out.writePositionBytes);
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(expected[k], ringSample(100000 + 1764 + 2 * k)) << k;
+    EXPECT_EQ(100000 + 1764 + 12, out.writePositionBytes);
 }
 
 TEST_F(OutputStreamTest, LockThatWrapsFillsBothRegionsAndWrapsThePosition) {
@@ -192,19 +197,6 @@ TEST_F(OutputStreamTest, ResyncTargetStaysInsideAnyRing) {
         EXPECT_EQ(c.expected, out.writePositionBytes);
         closeOutput(out, isOpen);
     }
-}
-
-TEST_F(OutputStreamTest, FirstChunkGoesToTheDevicesWriteCursor) {
-    useDirectSound();
-    writeSettingText("out lat ms", "10");
-    ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
-    FakeRing& ring = devices.directSound->secondary->ring;
-    ring.playCursor = 90000;  // the device played on while the run started
-    ring.writeCursor = 100000;
-    const float samples[8] = {0.5f, 0.5f};
-    writeOutput(out, samples, 4);
-    EXPECT_EQ(16383, ringSample(100000 + 1764));
-    EXPECT_EQ(100000 + 1764 + 16, out.writePositionBytes);
 }
 
 TEST_F(OutputStreamTest, UnderrunPlaysSilenceNotOldAudio) {
