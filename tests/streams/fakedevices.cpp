@@ -52,7 +52,6 @@ HRESULT FakeDirectSound::CreateSoundBuffer(LPCDSBUFFERDESC description, LPLPDIRE
 }
 
 HRESULT FakeDirectSound::GetCaps(LPDSCAPS caps) {
-    ++capsQueries;
     caps->dwFlags = emulated ? DSCAPS_EMULDRIVER : 0;
     return DS_OK;
 }
@@ -95,21 +94,13 @@ namespace {
 FakeWaveDriver& inDriver() { return FakeDevices::current->waveIn; }
 FakeWaveDriver& outDriver() { return FakeDevices::current->waveOut; }
 
-HRESULT WINAPI fakeDirectSoundCreate(LPCGUID guid, LPDIRECTSOUND* object, LPUNKNOWN) {
+// DirectSoundCreate and DirectSoundCaptureCreate: the test's object, or the chosen failure.
+template <class Object, class Fake, Fake* FakeDevices::*fake>
+HRESULT WINAPI fakeCreate(LPCGUID, Object* object, LPUNKNOWN) {
     FakeDevices* d = FakeDevices::current;
-    d->createdWith = guid ? *guid : GUID{};
     if (FAILED(d->createResult)) return d->createResult;
-    d->directSound->AddRef();
-    *object = d->directSound;
-    return DS_OK;
-}
-
-HRESULT WINAPI fakeDirectSoundCaptureCreate(LPCGUID guid, LPDIRECTSOUNDCAPTURE* object, LPUNKNOWN) {
-    FakeDevices* d = FakeDevices::current;
-    d->createdWith = guid ? *guid : GUID{};
-    if (FAILED(d->createResult)) return d->createResult;
-    d->capture->AddRef();
-    *object = d->capture;
+    (d->*fake)->AddRef();
+    *object = d->*fake;
     return DS_OK;
 }
 
@@ -224,8 +215,8 @@ MMRESULT WINAPI fakeWaveInStop(HWAVEIN) {
 FakeDevices::FakeDevices() : directSound(new FakeDirectSound), capture(new FakeCapture) {
     current = this;
     PlatformApi& api = override_.api();
-    api.directSoundCreate = fakeDirectSoundCreate;
-    api.directSoundCaptureCreate = fakeDirectSoundCaptureCreate;
+    api.directSoundCreate = fakeCreate<LPDIRECTSOUND, FakeDirectSound, &FakeDevices::directSound>;
+    api.directSoundCaptureCreate = fakeCreate<LPDIRECTSOUNDCAPTURE, FakeCapture, &FakeDevices::capture>;
     api.waveOutOpen = fakeOpen<outDriver, HWAVEOUT>;
     api.waveOutPrepareHeader = fakePrepare<outDriver, HWAVEOUT>;
     api.waveOutUnprepareHeader = fakeUnprepare<outDriver, HWAVEOUT>;

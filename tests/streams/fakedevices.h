@@ -108,7 +108,6 @@ public:
     WAVEFORMATEX secondaryFormat = {};
     FakeSoundBuffer* secondary = nullptr;  // the fake's own reference
     FakeSoundBuffer* primaryBuffer = nullptr;
-    int capsQueries = 0;
     FakeRefCount count;
 
     STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
@@ -237,7 +236,6 @@ public:
     FakeDirectSound* directSound;
     FakeCapture* capture;
     HRESULT createResult = DS_OK;  // of both DirectSound creations
-    GUID createdWith = {};
     FakeWaveDriver waveIn;
     FakeWaveDriver waveOut;
 

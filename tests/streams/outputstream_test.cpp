@@ -143,58 +143,42 @@ TEST_F(OutputStreamTest, FailedLockOrMissingBufferDropsTheChunk) {
     EXPECT_TRUE(boxes.calls().empty());
 }
 
+// Once per resync period the write position moves to the write cursor plus
+// the latency offset (wrapped into the ring, whatever the offset's size or
+// sign) unless it lies within a quarter ring ahead of that target.
 TEST_F(OutputStreamTest, ResyncMovesThePositionOnlyOutsideItsWindow) {
-    FakeSoundBuffer* buffer = new FakeSoundBuffer(529200, false);
-    out.pWriteBuffer = buffer;
-    out.ringBytes = 529200;
-    out.latencyOffsetBytes = 1764;
-    out.resyncPeriodFrames = 1000;
-    buffer->ring.writeCursor = 529100;  // 100 bytes before the end: the target wraps to 1664
+    useDirectSound();
     const int quarter = 529200 / 4;
     struct Case {
+        const char* latencyMs;
+        DWORD primaryBytes;  // the primary buffer as the ring, or the secondary of 529200 bytes
+        DWORD writeCursor;
         int position, expected;
     } cases[] = {
-        {300000, 1664},                    // far behind: moved
-        {1660, 1664},                      // just behind the target: moved
-        {1664, 1664},                      // d = 0
-        {1664 + quarter, 1664 + quarter},  // d = ring/4 exactly
-        {1664 + quarter + 4, 1664},        // d = ring/4 + 4
+        {"10", 0, 529100, 300000, 1664},                    // far behind (the target wraps to 1664): moved
+        {"10", 0, 529100, 1660, 1664},                      // just behind the target: moved
+        {"10", 0, 529100, 1664, 1664},                      // at the target
+        {"10", 0, 529100, 1664 + quarter, 1664 + quarter},  // a quarter ahead exactly
+        {"10", 0, 529100, 1664 + quarter + 4, 1664},        // a frame more
+        {"500", 32768, 30000, 0, (30000 + 88200) % 32768},
+        {"3000", 32768, 100, 0, (100 + 529200) % 32768},
+        {"-400", 32768, 20000, 0, 20000 - 70560 + 2 * 32768},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.latencyMs << " ms, position " << c.position);
+        writeSettingText("out lat ms", c.latencyMs);
+        writeSettingFlag("PRIMARY", c.primaryBytes != 0);
+        if (c.primaryBytes) devices.directSound->primaryBytes = c.primaryBytes;
+        ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
+        FakeSoundBuffer* ring = c.primaryBytes ? devices.directSound->primaryBuffer : devices.directSound->secondary;
+        ring->ring.writeCursor = c.writeCursor;
         out.writePositionBytes = c.position;
         out.framesSinceCheck = 0;
-        resyncOutput(out, 999);
+        resyncOutput(out, out.resyncPeriodFrames - 1);
         EXPECT_EQ(c.position, out.writePositionBytes) << "no check before the period is full";
         resyncOutput(out, 1);
-        EXPECT_EQ(c.expected, out.writePositionBytes) << c.position;
-        EXPECT_EQ(0, out.framesSinceCheck);
-    }
-    out.pWriteBuffer = nullptr;
-    buffer->Release();
-}
-
-TEST_F(OutputStreamTest, ResyncTargetStaysInsideAnyRing) {
-    useDirectSound();
-    writeSettingText("PRIMARY", "TRUE");
-    devices.directSound->primaryBytes = 32768;  // a small primary buffer as the ring
-    struct Case {
-        const char* latencyMs;
-        DWORD writeCursor;
-        int expected;
-    } cases[] = {
-        {"500", 30000, (30000 + 88200) % 32768},
-        {"3000", 100, (100 + 529200) % 32768},
-        {"-400", 20000, 20000 - 70560 + 2 * 32768},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.latencyMs);
-        writeSettingText("out lat ms", c.latencyMs);
-        ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
-        ASSERT_EQ(32768, out.ringBytes);
-        devices.directSound->primaryBuffer->ring.writeCursor = c.writeCursor;
-        out.framesSinceCheck = out.resyncPeriodFrames;
-        resyncOutput(out, 1);
         EXPECT_EQ(c.expected, out.writePositionBytes);
+        EXPECT_EQ(0, out.framesSinceCheck);
         closeOutput(out, isOpen);
     }
 }
