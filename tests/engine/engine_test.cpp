@@ -106,35 +106,6 @@ protected:
     bool outputOpen() { return dump()->filter->outputOpen != 0; }
 };
 
-TEST_F(EngineTest, GraphModeRunsAndStopsTheRealGraph) {
-    MessageBoxRecorder boxes;
-    EXPECT_EQ(1, stopProcessing()) << "STOP while stopped changes nothing";
-    EXPECT_EQ(RUN_STATE_STOPPED, runState());
-
-    ASSERT_EQ(1, startProcessing(nullptr));
-    EXPECT_EQ(RUN_STATE_RUNNING, runState());
-    EXPECT_EQ(1, readSettingInt("TAKE_NUMBER"));
-    EXPECT_TRUE(inputOpen());
-    EXPECT_TRUE(outputOpen());
-    EXPECT_TRUE(waitFor([&] { return pass_->samplesReceived.load() > 3; })) << "chunks travel through the plug-in";
-
-    EXPECT_EQ(1, startProcessing(nullptr)) << "RUN while running changes nothing";
-    EXPECT_EQ(1, readSettingInt("TAKE_NUMBER"));
-
-    ASSERT_EQ(1, stopProcessing());
-    EXPECT_EQ(RUN_STATE_STOPPED, runState());
-    EXPECT_FALSE(inputOpen());
-    EXPECT_FALSE(outputOpen());
-    const int seen = pass_->samplesReceived.load();
-    Sleep(300);
-    EXPECT_EQ(seen, pass_->samplesReceived.load()) << "the worker has ended";
-    EXPECT_TRUE(boxes.calls().empty());
-
-    ASSERT_EQ(1, startProcessing(nullptr));
-    EXPECT_EQ(2, readSettingInt("TAKE_NUMBER")) << "every RUN is a new take";
-    ASSERT_EQ(1, stopProcessing());
-}
-
 TEST_F(EngineTest, FailedRunAndStopAreFinal) {
     FakeMediaControl control;
     pMC = &control;
@@ -172,32 +143,6 @@ TEST_F(EngineTest, FailedRunAndStopAreFinal) {
     pMC = control_;
 }
 
-TEST_F(EngineTest, DirectModeProcessesThroughThePluginsOwnInterface) {
-    MessageBoxRecorder boxes;
-    DirectPlugin direct;
-    direct.refs = 1;
-    pPlugin = &direct;
-    writeSettingFlag("DONT USE WINDOWS DX HANDLER", true);
-    writeSettingInt("channels", 1);
-
-    ASSERT_EQ(1, startProcessing(nullptr));
-    EXPECT_EQ(RUN_STATE_RUNNING, runState());
-    EXPECT_EQ(ENGINE_STREAMING, engineState());
-    EXPECT_TRUE(waitFor([&] { return direct.chunks > 3; }));
-    EXPECT_EQ(256, direct.lastFrames);
-    EXPECT_EQ(1, direct.lastChannels);
-    EXPECT_EQ(0, pass_->samplesReceived.load()) << "the graph does not run in direct mode";
-
-    ASSERT_EQ(1, stopProcessing());
-    EXPECT_EQ(RUN_STATE_STOPPED, runState());
-    EXPECT_EQ(ENGINE_ENDED, engineState());
-    EXPECT_FALSE(inputOpen());
-    EXPECT_FALSE(outputOpen());
-    EXPECT_EQ(1, direct.refs) << "the direct interface is given back";
-    EXPECT_TRUE(boxes.calls().empty());
-    pPlugin = plugin_;
-}
-
 TEST_F(EngineTest, ShutdownWaitsForAnEngineThreadThatOutlivedItsStop) {
     MessageBoxRecorder boxes;
     DirectPlugin direct;
@@ -227,15 +172,37 @@ TEST_F(EngineTest, ShutdownWaitsForAnEngineThreadThatOutlivedItsStop) {
     pPlugin = plugin_;
 }
 
-TEST_F(EngineTest, StopTakesThePathOfTheModeThatRuns) {
+// RUN and STOP in each mode: graph mode runs the real graph, direct mode the
+// engine thread through the plug-in's own interface (mono here, to see the
+// channels it is given); RUN and STOP twice change nothing; STOP takes the
+// path of the mode that runs, even when the setting was changed meanwhile.
+TEST_F(EngineTest, RunAndStopInEachMode) {
     MessageBoxRecorder boxes;
     DirectPlugin direct;
     pPlugin = &direct;
     for (bool startDirect : {false, true}) {
         SCOPED_TRACE(startDirect ? "direct, then the setting says graph" : "graph, then the setting says direct");
         writeSettingFlag("DONT USE WINDOWS DX HANDLER", startDirect);
+        writeSettingInt("channels", startDirect ? 1 : 2);
+        EXPECT_EQ(1, stopProcessing()) << "STOP while stopped changes nothing";
+        const int graphSamples = pass_->samplesReceived.load();
         ASSERT_EQ(1, startProcessing(nullptr));
         ASSERT_EQ(RUN_STATE_RUNNING, runState());
+        const int take = readSettingInt("TAKE_NUMBER");
+        EXPECT_EQ(startDirect ? 2 : 1, take) << "every RUN is a new take";
+        EXPECT_TRUE(inputOpen());
+        EXPECT_TRUE(outputOpen());
+        if (startDirect) {
+            EXPECT_EQ(ENGINE_STREAMING, engineState());
+            EXPECT_TRUE(waitFor([&] { return direct.chunks > 3; }));
+            EXPECT_EQ(256, direct.lastFrames);
+            EXPECT_EQ(1, direct.lastChannels);
+            EXPECT_EQ(graphSamples, pass_->samplesReceived.load()) << "the graph does not run in direct mode";
+        } else {
+            EXPECT_TRUE(waitFor([&] { return pass_->samplesReceived.load() > 3; })) << "chunks travel the graph";
+        }
+        EXPECT_EQ(1, startProcessing(nullptr)) << "RUN while running changes nothing";
+        EXPECT_EQ(take, readSettingInt("TAKE_NUMBER"));
         writeSettingFlag("DONT USE WINDOWS DX HANDLER", !startDirect);  // changed outside the program
         ASSERT_EQ(1, stopProcessing());
         EXPECT_EQ(RUN_STATE_STOPPED, runState());
@@ -250,6 +217,7 @@ TEST_F(EngineTest, StopTakesThePathOfTheModeThatRuns) {
         EXPECT_EQ(chunks, direct.chunks) << "nothing streams any more";
         EXPECT_EQ(samples, pass_->samplesReceived.load());
     }
+    EXPECT_EQ(1, direct.refs) << "the direct interface is given back";
     EXPECT_TRUE(boxes.calls().empty());
     pPlugin = plugin_;
 }
