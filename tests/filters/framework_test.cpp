@@ -101,37 +101,37 @@ protected:
 
 }  // namespace
 
-TEST_F(SourceTest, FillBufferEndingTheStreamDeliversOneEndOfStreamAndTheWorkerWaitsForStop) {
+// A fill-buffer that ends the stream (S_FALSE) or fails delivers one end of
+// stream after the samples it made; the graph hears EC_COMPLETE from the
+// running dump, or EC_ERRORABORT with the failure; the worker waits for Stop.
+TEST_F(SourceTest, FillBufferEndingOrFailingEndsTheStreamOnce) {
+    struct Case {
+        int samples;
+        HRESULT end;
+        long event;
+        HRESULT reported;
+    } cases[] = {{3, S_FALSE, EC_COMPLETE, S_OK}, {1, E_FAIL, EC_ERRORABORT, E_FAIL}};
     connectSource();
-    ASSERT_TRUE(SUCCEEDED(control_->Run()));
-    ASSERT_TRUE(waitFor([&] { return pass_->endsOfStream >= 1; }));
-    Sleep(100);
-    EXPECT_EQ(1, pass_->endsOfStream);
-    EXPECT_EQ(3, pass_->samplesReceived);
-    EXPECT_TRUE(source_->stream->hasWorker());
-    // The dump, running, tells the graph its stream is complete.
-    LONG_PTR result = -1;
-    EXPECT_TRUE(waitEvent(EC_COMPLETE, &result));
-    EXPECT_EQ(S_OK, static_cast<HRESULT>(result));
-    EXPECT_TRUE(dump()->pin->atEndOfStream());
-
-    ASSERT_EQ(S_OK, control_->Stop());
-    EXPECT_FALSE(source_->stream->hasWorker());
-    EXPECT_EQ(1, source_->stream->threadsCreated);
-}
-
-TEST_F(SourceTest, FillBufferFailureEndsTheStreamAndReportsAnErrorAbort) {
-    connectSource();
-    source_->stream->samplesBeforeEnd = 1;
-    source_->stream->endResult = E_FAIL;
-    ASSERT_TRUE(SUCCEEDED(control_->Run()));
-    LONG_PTR failure = 0;
-    ASSERT_TRUE(waitEvent(EC_ERRORABORT, &failure));
-    EXPECT_EQ(E_FAIL, static_cast<HRESULT>(failure));
-    EXPECT_EQ(1, pass_->endsOfStream);
-    EXPECT_EQ(1, pass_->samplesReceived);
-    ASSERT_EQ(S_OK, control_->Stop());
-    EXPECT_FALSE(source_->stream->hasWorker());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.event);
+        source_->stream->filled = 0;
+        source_->stream->samplesBeforeEnd = c.samples;
+        source_->stream->endResult = c.end;
+        pass_->endsOfStream = 0;
+        pass_->samplesReceived = 0;
+        ASSERT_TRUE(SUCCEEDED(control_->Run()));
+        LONG_PTR reported = -1;
+        ASSERT_TRUE(waitEvent(c.event, &reported));
+        EXPECT_EQ(c.reported, static_cast<HRESULT>(reported));
+        Sleep(100);
+        EXPECT_EQ(1, pass_->endsOfStream);
+        EXPECT_EQ(c.samples, pass_->samplesReceived);
+        EXPECT_TRUE(dump()->pin->atEndOfStream());
+        EXPECT_TRUE(source_->stream->hasWorker());
+        ASSERT_EQ(S_OK, control_->Stop());
+        EXPECT_FALSE(source_->stream->hasWorker());
+    }
+    EXPECT_EQ(2, source_->stream->threadsCreated) << "one worker a run";
 }
 
 TEST_F(SourceTest, PauseStartsOneWorkerAndASecondPauseNoOther) {
