@@ -101,7 +101,6 @@ TEST_F(InputStreamTest, WaveInOpenAndClose) {
     ASSERT_GE(calls.size(), 3u);
     EXPECT_EQ((std::vector<std::string>{"stop", "reset", "close"}),
               std::vector<std::string>(calls.end() - 3, calls.end()));
-    EXPECT_EQ(0, devices.waveIn.prepared) << "every buffer unprepared";
     const size_t callsAfterClose = calls.size();
     EXPECT_EQ(1, closeInput(in));
     EXPECT_EQ(callsAfterClose, calls.size()) << "closing a closed stream touches nothing";
