@@ -363,17 +363,6 @@ TEST_F(OutputStreamTest, FailureMessages) {
         EXPECT_NE(std::string::npos, boxes.calls()[1].text.find("'fake error 7'"));
         closeOutput(out, isOpen);
     }
-    {
-        SCOPED_TRACE("result codes");
-        MessageBoxRecorder boxes;
-        showResultCode(S_OK);
-        showResultCode(E_FAIL);
-        showResultCode(1);
-        ASSERT_EQ(2u, boxes.calls().size());
-        EXPECT_EQ("HRESULT: 0x80004005", boxes.calls()[0].text);
-        EXPECT_EQ("HRESULT: 0x1", boxes.calls()[1].text);
-        EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), boxes.calls()[1].flags);
-    }
 }
 
 TEST_F(OutputStreamTest, AcceleratedOutputQuestion) {
