@@ -7,6 +7,7 @@
 #include <string>
 
 #include "latency.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -28,8 +29,20 @@ void print(HANDLE out, const std::string& text) {
     WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
+HANDLE g_console = nullptr;
+
+// A device error in console mode is printed, not shown in a box that would
+// stop the script until someone closes it.
+void printMessage(const char* text, const char* caption) {
+    std::string line = std::string(caption) + ": ";
+    for (const char* c = text; *c; ++c) line += *c == '\n' ? std::string(" ") : std::string(1, *c);
+    print(g_console, line + "\r\n");
+}
+
 int measureInConsole() {
     HANDLE out = consoleOutput();
+    g_console = out;
+    setMessageSink(printMessage);
     const LatencyResult result = measureLatency(nullptr, nullptr);
     print(out, describeResult(result) + "\r\n");
     return exitCodeOf(result.outcome);

@@ -67,6 +67,24 @@ HINSTANCE moduleInstance() { return g_moduleInstance ? g_moduleInstance : GetMod
 
 void setModuleInstance(HINSTANCE instance) { g_moduleInstance = instance; }
 
+namespace {
+MessageSink g_messageSink = nullptr;
+
+// Nobody is there to choose: the answer that changes nothing and gives up
+// (Cancel, Abort or No), or OK where that is the only button.
+int unattendedAnswer(UINT flags) {
+    static const int kAnswers[] = {IDOK, IDCANCEL, IDABORT, IDCANCEL, IDNO, IDCANCEL, IDCANCEL};
+    const UINT type = flags & MB_TYPEMASK;
+    return type < sizeof kAnswers / sizeof *kAnswers ? kAnswers[type] : IDCANCEL;
+}
+}  // namespace
+
+void setMessageSink(MessageSink sink) { g_messageSink = sink; }
+
 int showMessage(HWND owner, const char* text, const char* caption, UINT flags) {
+    if (g_messageSink) {
+        g_messageSink(text, caption);
+        return unattendedAnswer(flags);
+    }
     return platform().messageBoxA(owner, text, caption, flags);
 }

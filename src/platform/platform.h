@@ -87,3 +87,11 @@ void setModuleInstance(HINSTANCE instance);
 // The one function that shows a message to the user: owner (or none), text,
 // caption and the MB_ icon/button flags. Returns the button pressed.
 int showMessage(HWND owner, const char* text, const char* caption, UINT flags);
+
+// A program without a window (a console mode run by a script) has nobody to
+// press a box's button: it hands its messages to a sink instead, which prints
+// them, and showMessage gives the answer that changes nothing (Cancel, Abort
+// or No; OK on a plain message).
+// Null sets the boxes back.
+typedef void (*MessageSink)(const char* text, const char* caption);
+void setMessageSink(MessageSink sink);

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # "HarnwickLatency /measure" on the virtual soundcard with nothing connecting
-# the speaker to the guitar input: it must say that no signal came back and
-# end with exit code 2. Recording is switched on in the settings: the check
-# must neither write a take nor count one.
+# the speaker to the guitar input, once with the devices that exist and once
+# with an input device that does not:
+#  - no signal: it says that no signal came back and ends with exit code 2;
+#  - no device: it prints the device's error instead of showing a box that
+#    would hold the script, and ends with exit code 3.
+# Recording is switched on in the settings: the check must neither write a
+# take nor count one.
 #   nosignal.sh <HarnwickLatency.exe>
 set -uo pipefail
 exe=$1
@@ -11,31 +15,41 @@ work=$(mktemp -d "${HW_BUILD:-/tmp}/latencynosignal.XXXXXX")
 trap 'wine reg delete "$key" /f >/dev/null 2>&1; rm -rf "$work"' EXIT
 mkdir "$work/takes"
 takes=$(winepath -w "$work/takes" | sed 's/\\/\\\\/g')
-# One import (one Wine start): the key anew, with recording on.
-cat >"$work/settings.reg" <<REG
+failed=0
+
+# One case: <input device setting> <expected exit code> <expected line (regex)>.
+console_case() {
+  local device=$1 expected=$2 line=$3
+  # One import (one Wine start): the key anew, with recording on.
+  cat >"$work/settings.reg" <<REG
 REGEDIT4
 
 [-HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmark Labs\\Harnwick Live\\Settings]
 
 [HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmark Labs\\Harnwick Live\\Settings]
 "USE_DIRECTX"="FALSE"
+"WAVE_IN_DEVICE"="$device"
 "SAVE_INPUT"="TRUE"
 "SAVE_OUTPUT"="TRUE"
 "TAKE_NUMBER"="7"
 "DISK_OUTPUT_DIRECTORY"="$takes"
 REG
-wine regedit /s "$(winepath -w "$work/settings.reg")"
+  wine regedit /s "$(winepath -w "$work/settings.reg")"
+  # A box nobody closes would hold the program: the time limit turns that into a failure.
+  timeout 60 wine "$exe" /measure >"$work/output"
+  local status=$? output
+  output=$(tr -d '\r' <"$work/output")
+  echo "input device $device: exit code $status"
+  echo "$output"
+  echo "$output" | grep -q -E "$line" || { echo "FAILED: no line matching \"$line\""; failed=1; }
+  [ "$status" = "$expected" ] || { echo "FAILED: exit code $status, expected $expected"; failed=1; }
+  local files take
+  files=$(ls -A "$work/takes")
+  [ -z "$files" ] || { echo "FAILED: the check wrote $files"; failed=1; }
+  take=$(wine reg query "$key" /v TAKE_NUMBER | tr -d '\r' | awk '/TAKE_NUMBER/ {print $3}')
+  [ "$take" = 7 ] || { echo "FAILED: TAKE_NUMBER is $take, expected 7"; failed=1; }
+}
 
-wine "$exe" /measure >"$work/output"
-status=$?
-output=$(tr -d '\r' <"$work/output")
-echo "$output"
-echo "exit code $status"
-failed=0
-echo "$output" | grep -q '^No signal came back\.' || { echo "FAILED: no \"No signal came back.\" line"; failed=1; }
-[ "$status" = 2 ] || { echo "FAILED: exit code $status, expected 2"; failed=1; }
-files=$(ls -A "$work/takes")
-[ -z "$files" ] || { echo "FAILED: the check wrote $files"; failed=1; }
-take=$(wine reg query "$key" /v TAKE_NUMBER | tr -d '\r' | awk '/TAKE_NUMBER/ {print $3}')
-[ "$take" = 7 ] || { echo "FAILED: TAKE_NUMBER is $take, expected 7"; failed=1; }
+console_case 0 2 '^No signal came back\.'
+console_case 99 3 "^Harnwick Live: While using the soundcard for recording,.*'.+'"
 exit $failed
