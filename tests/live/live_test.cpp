@@ -476,7 +476,7 @@ TEST_F(LiveTest, RunStopCyclesLeaveNothingBehind) {
         SCOPED_TRACE(mode.name);
         chooseMode(mode);
         LiveHost host;
-        ASSERT_TRUE(host.start());
+        ASSERT_TRUE(host.start()) << "CreateProcess error " << host.startError();
         HWND dialog = host.dialog();
         ProcessUsage settled;
         std::string problem;

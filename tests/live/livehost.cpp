@@ -74,8 +74,11 @@ bool LiveHost::start(const std::string& folder) {
     startup.cb = sizeof startup;
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                          &process_) != FALSE;
+    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                       &process_))
+        return true;
+    startError_ = GetLastError();
+    return false;
 }
 
 HWND LiveHost::dialog(DWORD timeoutMs) {

@@ -23,7 +23,9 @@ public:
     LiveHost& operator=(const LiveHost&) = delete;
 
     // Starts <folder>\HarnwickLive.exe (the product folder by default).
+    // On failure startError() holds CreateProcess's error code.
     bool start(const std::string& folder = productFolder());
+    DWORD startError() const { return startError_; }
     // The host dialog, waiting up to timeoutMs for it.
     HWND dialog(DWORD timeoutMs = 30000);
     // Presses a host dialog button.
@@ -37,6 +39,7 @@ public:
 private:
     PROCESS_INFORMATION process_ = {};
     HWND dialog_ = nullptr;
+    DWORD startError_ = 0;
 };
 
 // A message box with this caption: its text, after pressing `button` (IDOK by
