@@ -10,6 +10,9 @@
 //   time, setting the state to streaming after each written chunk, until the
 //   stop request is set. stopEngineThread sets the request and waits on the
 //   thread's handle for up to 1 s, answering messages sent to this thread.
+//   The request also signals the stop event the thread hands its input
+//   stream, so a capture device that delivers nothing (a soundcard still
+//   starting) cannot keep the thread in its 1 s device wait past STOP's wait.
 // - shutdownProcessing is the teardown: it always ends the engine thread
 //   (request, then wait on its handle without limit), stops the graph and
 //   closes the streams, whatever the run state says, so nothing streams
@@ -44,6 +47,7 @@ struct EngineThread {
     HANDLE handle = nullptr;
     DWORD id = 0;
     std::atomic<int> stopRequest{0};
+    HANDLE stopEvent = nullptr;  // manual reset; signalled with the stop request
     std::atomic<int> state{ENGINE_STARTING};
     HWND owner = nullptr;
 };
@@ -105,6 +109,7 @@ DWORD WINAPI engineThreadMain(LPVOID) {
     }
     float* capture = static_cast<float*>(calloc(kCaptureBufferBytes, 1));
     InputStream& in = inputStream();
+    in.stopEvent = g_engine.stopEvent;
     OutputStream& out = dump().output;
     AudioThreadPriority priority = raiseAudioThreadPriority();
     // Without its buffer the thread cannot stream: it ends like a failed open.
@@ -116,6 +121,7 @@ DWORD WINAPI engineThreadMain(LPVOID) {
         if (g_engine.stopRequest) break;
     }
     restoreThreadPriority(priority);
+    in.stopEvent = nullptr;
     free(capture);
     closeStreams();
     direct->Release();
@@ -130,6 +136,9 @@ int engineState() { return g_engine.state; }
 
 int startEngineThread(HWND owner) {
     if (g_engine.handle) return 0;
+    if (!g_engine.stopEvent) g_engine.stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!g_engine.stopEvent) return 0;
+    ResetEvent(g_engine.stopEvent);
     g_engine.owner = owner;
     g_engine.stopRequest = 0;
     g_engine.state = ENGINE_STARTING;
@@ -164,6 +173,7 @@ bool waitForEnd(HANDLE thread, DWORD waitMs) {
 int endEngineThread(DWORD waitMs) {
     if (!g_engine.handle) return 1;
     g_engine.stopRequest = 1;
+    SetEvent(g_engine.stopEvent);
     if (!waitForEnd(g_engine.handle, waitMs)) return 0;
     CloseHandle(g_engine.handle);
     g_engine.handle = nullptr;
@@ -214,6 +224,8 @@ int stopProcessing() {
 
 void shutdownProcessing() {
     endEngineThread(INFINITE);
+    if (g_engine.stopEvent) CloseHandle(g_engine.stopEvent);
+    g_engine.stopEvent = nullptr;
     if (pMC) pMC->Stop();
     if (pReader && pWriter) closeStreams();
     g_runState = RUN_STATE_STOPPED;

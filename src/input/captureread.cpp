@@ -22,6 +22,15 @@ int silence(float* destination, int frames, int channels) {
     return frames;
 }
 
+// Waits up to waitMs for the device's event; false when the wait ran out or
+// the reading thread's stop event ended it. The device's event comes first,
+// so a chunk that is ready is still read.
+bool waitForDevice(const InputStream& in, HANDLE deviceEvent, DWORD waitMs) {
+    if (!in.stopEvent) return WaitForSingleObject(deviceEvent, waitMs) == WAIT_OBJECT_0;
+    const HANDLE events[2] = {deviceEvent, in.stopEvent};
+    return WaitForMultipleObjects(2, events, FALSE, waitMs) == WAIT_OBJECT_0;
+}
+
 // Bytes the driver has captured past the read offset, in [0, buffer).
 int capturedBytes(const InputStream& in, int readPositionBytes) {
     int distance = readPositionBytes - in.readOffsetBytes;
@@ -59,7 +68,7 @@ bool waitForCapturedChunk(InputStream& in, int chunkBytes) {
         if (captured >= chunkBytes) return true;
         const DWORD waited = GetTickCount() - start;
         if (waited >= kCaptureWaitMs) return false;
-        if (WaitForSingleObject(in.captureEvent, kCaptureWaitMs - waited) != WAIT_OBJECT_0) return false;
+        if (!waitForDevice(in, in.captureEvent, kCaptureWaitMs - waited)) return false;
     }
 }
 
@@ -106,7 +115,7 @@ bool waitForNextWaveInBuffer(const InputStream& in) {
         if (waveInBufferReturned(in.waveInHeaders[index])) return true;
         const DWORD waited = GetTickCount() - start;
         if (waited >= kWaveInWaitMs) return false;
-        if (WaitForSingleObject(g_waveInEvents[index], kWaveInWaitMs - waited) != WAIT_OBJECT_0) return false;
+        if (!waitForDevice(in, g_waveInEvents[index], kWaveInWaitMs - waited)) return false;
     }
 }
 

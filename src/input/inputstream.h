@@ -13,6 +13,9 @@
 //   (waveInDone) notes the buffer it returned and signals that buffer's event;
 //   the read takes the oldest completed buffer and hands it straight back.
 //   Periodically the read jumps to the newest completed buffer.
+// Either read's wait for the device also ends when the reading thread's stop
+// event (if any) is signalled, so a device that delivers nothing never holds
+// up a stop.
 // Optionally the waveIn device runs at twice the processing rate and each
 // channel is decimated by two.
 #pragma once
@@ -38,6 +41,10 @@ struct InputStream {
     // The owner's lock (the reader filter's filter-wide lock); held by openInput
     // and closeInput. Null: no lock taken.
     CRITICAL_SECTION* lock = nullptr;
+    // The reading thread's stop event, set by whoever runs the reads: once it
+    // is signalled, a read's wait for the device ends at once with silence.
+    // Null: the reads wait for the device alone.
+    HANDLE stopEvent = nullptr;
     int resyncPeriodFrames = 0;
     int resyncCounterFrames = 0;
     DSBPOSITIONNOTIFY* notifications = nullptr;  // DirectSoundCapture

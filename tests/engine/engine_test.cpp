@@ -11,6 +11,7 @@
 #include "plugin/harnwickamp.h"
 #include "settings/settings.h"
 #include "support/fakefilter.h"
+#include "fakedevices.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ public:
     int lastFrames = 0, lastChannels = 0;
     HANDLE gate = nullptr;  // when set, each chunk waits until it is signalled
     volatile LONG blocked = 0;
+    DWORD chunkMs = 0;  // each chunk takes this long
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (IsEqualIID(iid, IID_IHarnwickAmpDirect)) {
             *out = static_cast<IHarnwickAmpDirect*>(this);
@@ -73,6 +75,7 @@ public:
             blocked = 1;
             WaitForSingleObject(gate, INFINITE);
         }
+        Sleep(chunkMs);
         for (int i = 0; i < frames * channels; ++i) samples[i] *= 0.5f;
         lastFrames = frames;
         lastChannels = channels;
@@ -169,6 +172,26 @@ TEST_F(EngineTest, ShutdownWaitsForAnEngineThreadThatOutlivedItsStop) {
     EXPECT_EQ(RUN_STATE_STOPPED, runState());
     release.join();
     CloseHandle(gate);
+    pPlugin = plugin_;
+}
+
+// A capture device that delivers nothing yet (a soundcard still starting up)
+// keeps the engine thread in its wait for the device: STOP must end the
+// thread within its own wait all the same, though each chunk takes a while.
+TEST_F(EngineTest, StopEndsTheEngineThreadWhileTheCaptureDeliversNothing) {
+    MessageBoxRecorder boxes;
+    FakeDevices devices;  // the capture position never moves
+    DirectPlugin direct;
+    direct.chunkMs = 300;
+    pPlugin = &direct;
+    writeSettingFlag("DONT USE WINDOWS DX HANDLER", true);
+    writeSettingFlag("USE_DIRECTX", true);
+    ASSERT_EQ(1, startProcessing(nullptr));
+    ASSERT_EQ(RUN_STATE_RUNNING, runState()) << "the first chunk is silence after the wait";
+    EXPECT_EQ(1, stopProcessing());
+    EXPECT_EQ(RUN_STATE_STOPPED, runState()) << "the engine thread ended within STOP's wait";
+    EXPECT_TRUE(boxes.calls().empty());
+    shutdownProcessing();  // before the fakes go
     pPlugin = plugin_;
 }
 
