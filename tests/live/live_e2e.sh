@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Plays a 440 Hz tone into the guitar input and records the speaker while the
 # end-to-end test program drives the host; then checks that the tone reached
-# the speaker. Usage: live_e2e.sh <live_test.exe> [gtest arguments]
+# the speaker (unless LIVE_SPEAKER_CHECK=0). Usage: live_e2e.sh <live_test.exe>
+# [gtest arguments]
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/../../scripts/toneloop.sh"
 driver=$1; shift
@@ -23,6 +24,7 @@ wine "$driver" "$@"
 status=$?
 
 kill "$recorder" 2>/dev/null; wait "$recorder" 2>/dev/null; recorder=""
+[ "${LIVE_SPEAKER_CHECK:-1}" = 0 ] && exit $status
 # What the speaker got over the whole run: the processed tone for several seconds.
 peak=$(sox "$work/speaker.wav" -n stat 2>&1 | awk '/Maximum amplitude/ {print $3}')
 loud=$(sox "$work/speaker.wav" -n silence 1 0.05 2% stat 2>&1 | awk '/Length \(seconds\)/ {print $3}')

@@ -481,11 +481,11 @@ bool reaches(HWND dialog, const char* text, std::string& problem) {
     return false;
 }
 
-// HW_RUNSTOP_CYCLES RUN/STOP cycles (default 30) of the real host in each
+// HW_RUNSTOP_CYCLES RUN/STOP cycles (default 20) of the real host in each
 // mode; its handles and committed memory after the 10th cycle and at the end.
 TEST_F(LiveTest, RunStopCyclesLeaveNothingBehind) {
     const char* count = getenv("HW_RUNSTOP_CYCLES");
-    const int cycles = count ? atoi(count) : 30;
+    const int cycles = count ? atoi(count) : 20;
     ASSERT_GT(cycles, 10);
     const SIZE_T retention = wineCaptureRetention();
     printf("Wine keeps %llu bytes per DirectSoundCapture buffer\n", static_cast<unsigned long long>(retention));
