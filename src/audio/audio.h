@@ -72,6 +72,9 @@ struct StreamStatistics {
     int64_t outputResyncs = 0;       // DirectSound write position moved to the cursor
     int64_t requeueAlls = 0;         // waveIn reads that found the driver's queue empty
     int64_t recordingBytesLost = 0;  // take data the disk could not keep up with
+    // Sizes the wave streams chose from the device's buffering (0: not used).
+    int waveInBuffers = 0;      // waveIn buffers in use at the end of the run
+    int waveOutQueueLimit = 0;  // queued waveOut headers above which chunks fade
 };
 StreamStatistics& streamStatistics();
 // Zero at the start of a run; one trace line at its end.

@@ -145,6 +145,11 @@ int openOutputDevice(OutputStream& out, HWND owner, int sampleRate, int channels
 
 int openWaveOutDevice(OutputStream& out, HWND owner, int sampleRate, int channels) {
     out.fadeGain = 0.0f;
+    out.queueLimit = kWaveOutQueueLimit;
+    out.queuedAfterWrite = 0;
+    out.returnDepth = 0;
+    out.largestReturn = 0;
+    streamStatistics().waveOutQueueLimit = out.queueLimit;
     out.waveOutFormat = pcmFormat(out.upsample ? 2 * sampleRate : sampleRate, channels);
     const UINT deviceId = static_cast<UINT>(readSettingInt("WAVE_OUT_DEVICE") - 1);  // 0 gives WAVE_MAPPER
     const MMRESULT result = platform().waveOutOpen(&out.waveOut, deviceId, &out.waveOutFormat, 0, 0, CALLBACK_NULL);
@@ -172,8 +177,8 @@ int openWaveOutDevice(OutputStream& out, HWND owner, int sampleRate, int channel
         reportPlaybackError(platform().waveOutPrepareHeader(out.waveOut, &header, sizeof header));
         header.dwFlags |= WHDR_DONE;
     }
-    TRACE(TRACE_INFO, "openWaveOutDevice: device %d at %lu Hz", static_cast<int>(deviceId),
-          out.waveOutFormat.nSamplesPerSec);
+    TRACE(TRACE_INFO, "openWaveOutDevice: device %d at %lu Hz, queue limit %d to start with",
+          static_cast<int>(deviceId), out.waveOutFormat.nSamplesPerSec, out.queueLimit);
     return 1;
 }
 

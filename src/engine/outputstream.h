@@ -11,10 +11,12 @@
 //   position is brought back there when it fell behind or ran more than a
 //   quarter ring ahead. Played audio is cleared behind the play cursor, so an
 //   underrun plays silence.
-// - waveOut: 32 prepared headers, queued one per chunk. While more than 8 are
-//   queued each chunk fades out and is cut to about half, so the queue drains;
-//   with 8 or fewer the sound fades back in. Optionally the device runs at
-//   twice the processing rate and each channel is interpolated by two.
+// - waveOut: 32 prepared headers, queued one per chunk. While more than the
+//   queue limit are queued each chunk fades out and is cut to about half, so
+//   the queue drains; at or below it the sound fades back in. The limit is 8,
+//   or what the device shows it holds (see followWaveOutBuffering). Optionally
+//   the device runs at twice the processing rate and each channel is
+//   interpolated by two.
 #pragma once
 
 #include <windows.h>
@@ -30,7 +32,11 @@ class Resampler;
 
 const int kWaveOutHeaderCount = 32;
 const int kWaveOutBufferBytes = 32768;
+// The queue limit on a device that plays what it gets at once, and the most it
+// may grow to on a device that holds more (a quarter of the headers stays free,
+// so a stalled device still meets the fade before chunks are dropped).
 const int kWaveOutQueueLimit = 8;
+const int kWaveOutQueueLimitCeiling = 24;
 const int kConversionBufferBytes = 131072;
 const int kWorkBufferBytes = 262144;
 
@@ -47,6 +53,10 @@ struct OutputStream {
     WAVEFORMATEX waveOutFormat = {};
     int chunkFrames = 0;
     float fadeGain = 0.0f;
+    int queueLimit = kWaveOutQueueLimit;  // this run's fade threshold, in headers
+    int queuedAfterWrite = 0;             // headers the device held after the last write
+    int returnDepth = 0;                  // headers it held when it handed back the first
+    int largestReturn = 0;                // most headers it handed back between two writes
     int writePositionBytes = 0;
     int ringBytes = 0;
     int channels = 2;

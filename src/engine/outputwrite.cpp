@@ -143,6 +143,24 @@ void followDevice(OutputStream& out, int frames) {
     resyncOutput(out, frames);
 }
 
+// The queue limit follows the device's own buffering. A device that holds
+// more than 8 chunks before it plays (a shared 100 ms client buffer holds nine
+// of 512 frames) would otherwise have nearly every chunk faded and cut. The
+// limit is the headers the device held when it handed back its first one,
+// plus the most it has handed back between two writes (its own jitter), at
+// least 8 and at most the ceiling. queued: headers queued now, before this write.
+void followWaveOutBuffering(OutputStream& out, int queued) {
+    const int returned = out.queuedAfterWrite - queued;
+    if (returned <= 0) return;
+    if (!out.returnDepth) out.returnDepth = out.queuedAfterWrite;
+    if (returned > out.largestReturn) out.largestReturn = returned;
+    int limit = out.returnDepth + out.largestReturn;
+    if (limit > kWaveOutQueueLimitCeiling) limit = kWaveOutQueueLimitCeiling;
+    if (limit <= out.queueLimit) return;
+    out.queueLimit = limit;
+    streamStatistics().waveOutQueueLimit = limit;
+}
+
 }  // namespace
 
 int writeOutput(OutputStream& out, const float* samples, int frames) {
@@ -203,6 +221,8 @@ void writeWaveOut(OutputStream& out, const float* samples, int frames) {
         else
             ++queued;
     }
+    followWaveOutBuffering(out, queued);
+    out.queuedAfterWrite = queued;
     if (chosen < 0) {  // all queued: the chunk is dropped
         ++streamStatistics().chunksDropped;
         return;
@@ -210,7 +230,7 @@ void writeWaveOut(OutputStream& out, const float* samples, int frames) {
     const int channels = out.channels;
     const int maxSamples = out.upsample ? kMaxWaveOutSamples / 2 : kMaxWaveOutSamples;
     const int count = wholeFramesWithin(frames, channels, maxSamples) * channels;
-    const FadeDirection direction = queued > kWaveOutQueueLimit ? kFadeOut : kFadeIn;
+    const FadeDirection direction = queued > out.queueLimit ? kFadeOut : kFadeIn;
     if (direction == kFadeOut) ++streamStatistics().fadedCuts;
     int converted = 0;
     convertForWaveOut(out, samples, count, out.waveOutBuffers[chosen], converted, direction);
@@ -219,7 +239,9 @@ void writeWaveOut(OutputStream& out, const float* samples, int frames) {
     header.dwBufferLength = static_cast<DWORD>(2 * converted);
     const MMRESULT result = platform().waveOutWrite(out.waveOut, &header, sizeof header);
     notePlaybackError(result);
-    if (result == MMSYSERR_NOERROR) ++streamStatistics().chunksPlayed;
+    if (result != MMSYSERR_NOERROR) return;
+    ++out.queuedAfterWrite;
+    ++streamStatistics().chunksPlayed;
 }
 
 void convertForWaveOut(OutputStream& out, const float* samples, int count, int16_t* destination,

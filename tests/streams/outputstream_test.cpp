@@ -248,6 +248,45 @@ TEST_F(WaveOutTest, FadesOutAndCutsWhileTheQueueIsLong) {
     EXPECT_EQ(2, streamStatistics().fadedCuts);
 }
 
+// The queue limit follows what the device holds. A device that hands back
+// `burst` headers whenever it holds `hold` of them: the limit is 8 on a short
+// device, hold + burst (at most 24) on a long one; once it is known, a device
+// that holds more than 8 no longer has its chunks cut.
+TEST_F(WaveOutTest, QueueLimitFollowsWhatTheDeviceHolds) {
+    useWaveOut(256);
+    struct Case {
+        int hold, burst, limit;
+        bool cutsOnceKnown;
+    } cases[] = {{2, 1, 8, false}, {12, 1, 13, false}, {12, 6, 18, false}, {30, 1, 24, true}};
+    std::vector<float> samples = chunk(512, 0.25f);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.hold * 100 + c.burst);
+        resetStreamStatistics();
+        ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
+        EXPECT_EQ(8, streamStatistics().waveOutQueueLimit) << "the limit a run starts with";
+        int64_t cutsBefore = 0;
+        for (int write = 0; write < 120; ++write) {
+            if (static_cast<int>(devices.waveOut.queue.size()) >= c.hold)
+                for (int k = 0; k < c.burst; ++k) devices.completeOutput();
+            if (write == 60) cutsBefore = streamStatistics().fadedCuts;
+            writeOutput(out, samples.data(), 256);
+        }
+        EXPECT_EQ(c.limit, streamStatistics().waveOutQueueLimit);
+        EXPECT_EQ(c.cutsOnceKnown, streamStatistics().fadedCuts > cutsBefore);
+        EXPECT_EQ(0, streamStatistics().chunksDropped);
+        closeOutput(out, isOpen);
+    }
+    // The short device's limit is the one a stalled queue meets: 9 queued fade.
+    ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
+    for (int write = 0; write < 4; ++write) {
+        devices.completeOutput();
+        writeOutput(out, samples.data(), 256);
+    }
+    resetStreamStatistics();
+    for (int write = 0; write < 9; ++write) writeOutput(out, samples.data(), 256);
+    EXPECT_EQ(1, streamStatistics().fadedCuts);
+}
+
 TEST_F(WaveOutTest, FullQueueDropsChunksUntilAHeaderComesBack) {
     useWaveOut(256);
     ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 1));
