@@ -4,8 +4,8 @@
 // Runs on the reader's worker thread (graph mode) or the engine thread (direct
 // mode), one at a time, between openInput and closeInput. Takes no lock,
 // allocates nothing and waits only on the device's events. There is no queue
-// of our own: the capture buffer (DirectSoundCapture) or the eight waveIn
-// buffers are the queue, and a read copies one chunk out of them.
+// of our own: the capture buffer (DirectSoundCapture) or the waveIn buffers
+// are the queue, and a read copies one chunk out of them.
 #include <cstdlib>
 #include <cstring>
 
@@ -129,14 +129,26 @@ void skipToNewestWaveInBuffer(InputStream& in) {
         const int index = g_nextBufferIndex;
         if (!waveInBufferReturned(in.waveInHeaders[index])) return;
         requeueWaveInBuffer(in, index, in.waveInHeaders[index]);
-        g_nextBufferIndex = (index + 1) % kWaveInBufferCount;
+        g_nextBufferIndex = (index + 1) % in.waveInBufferCount;
     }
 }
 
 bool anyWaveInBufferQueued(const InputStream& in) {
-    for (const WAVEHDR& header : in.waveInHeaders)
-        if (header.dwFlags & WHDR_INQUEUE) return true;
+    for (int i = 0; i < in.waveInBufferCount; ++i)
+        if (in.waveInHeaders[i].dwFlags & WHDR_INQUEUE) return true;
     return false;
+}
+
+// The driver ran out of buffers while the run was going: the reads were late
+// by more than the whole round (a driver that hands buffers back in bursts of
+// its own client buffer, 100 ms and more, does this to eight short ones).
+// More of the buffers allocated at open join the round, so the next late read
+// finds the audio waiting instead of a gap.
+void growWaveInRound(InputStream& in) {
+    if (in.waveInBufferCount >= kWaveInBufferCeiling) return;
+    in.waveInBufferCount += kWaveInBufferGrowth;
+    if (in.waveInBufferCount > kWaveInBufferCeiling) in.waveInBufferCount = kWaveInBufferCeiling;
+    streamStatistics().waveInBuffers = in.waveInBufferCount;
 }
 
 // The low-pass section overshoots full scale on loud edges; keeping only the
@@ -195,14 +207,19 @@ int readWaveIn(InputStream& in, float* destination, int frames) {
         appendRecording(in.recording, buffer, samples);
         ++streamStatistics().chunksCaptured;
         requeueWaveInBuffer(in, index, header);
-        g_nextBufferIndex = (index + 1) % kWaveInBufferCount;
+        g_nextBufferIndex = (index + 1) % in.waveInBufferCount;
+        in.firstRead = 0;
         return delivered;
     }
     // The driver has nothing queued (first read, or the reader fell behind):
     // hand it every free buffer, in index order, and deliver silence.
-    if (!anyWaveInBufferQueued(in)) g_nextBufferIndex = 0;
+    if (!anyWaveInBufferQueued(in)) {
+        if (!in.firstRead) growWaveInRound(in);
+        g_nextBufferIndex = 0;
+    }
+    in.firstRead = 0;
     ++streamStatistics().requeueAlls;
-    for (int i = 0; i < kWaveInBufferCount; ++i) requeueWaveInBuffer(in, i, in.waveInHeaders[i]);
+    for (int i = 0; i < in.waveInBufferCount; ++i) requeueWaveInBuffer(in, i, in.waveInHeaders[i]);
     return frames;
 }
 

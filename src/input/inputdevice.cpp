@@ -5,12 +5,13 @@
 // open. The notification table holds one entry per whole chunk, placed one
 // byte before each chunk boundary, all on one auto-reset event the read waits on.
 //
-// waveIn: eight buffers, each a locked movable block of chunkFrames x 8 bytes
-// with its header, prepared at open but not queued: the first read finds the
-// driver's queue empty and queues them all. The driver's thread calls
-// waveInDone for each returned buffer, which records its index and signals its
-// event; nothing else is shared with that thread. A header belongs to the
-// driver while WHDR_INQUEUE is set.
+// waveIn: 32 buffers, each a locked movable block of chunkFrames x 8 bytes
+// with its header, all allocated at open so that a round grown during the run
+// allocates nothing. The first eight are prepared at open but not queued: the
+// first read finds the driver's queue empty and queues them all. The driver's
+// thread calls waveInDone for each returned buffer, which records its index
+// and signals its event; nothing else is shared with that thread. A header
+// belongs to the driver while WHDR_INQUEUE is set.
 #include <cstdio>
 #include <cstring>
 
@@ -20,7 +21,7 @@
 #include "settings/settings.h"
 #include "tracelog/trace.h"
 
-HANDLE g_waveInEvents[kWaveInBufferCount] = {};
+HANDLE g_waveInEvents[kWaveInBufferCeiling] = {};
 std::atomic<int> g_lastCompletedIndex{0};
 int g_nextBufferIndex = 0;
 
@@ -151,7 +152,7 @@ int openCaptureDevice(InputStream& in) {
 }
 
 void releaseWaveInBuffers(InputStream& in) {
-    for (int i = 0; i < kWaveInBufferCount; ++i) {
+    for (int i = 0; i < kWaveInBufferCeiling; ++i) {
         if (g_waveInEvents[i]) CloseHandle(g_waveInEvents[i]);
         g_waveInEvents[i] = nullptr;
         if (in.waveInMemory[i]) {
@@ -183,7 +184,10 @@ int openWaveInDevice(InputStream& in) {
         return 0;
     }
     const DWORD chunkBytes = static_cast<DWORD>(2 * in.chunkFrames * in.channels);
-    for (int i = 0; i < kWaveInBufferCount; ++i) {
+    in.waveInBufferCount = kWaveInBufferCount;
+    g_nextBufferIndex %= kWaveInBufferCount;
+    streamStatistics().waveInBuffers = in.waveInBufferCount;
+    for (int i = 0; i < kWaveInBufferCeiling; ++i) {
         in.waveInMemory[i] = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_SHARE, in.chunkFrames * 8);
         in.waveInBuffers[i] = static_cast<int16_t*>(in.waveInMemory[i] ? GlobalLock(in.waveInMemory[i]) : nullptr);
         g_waveInEvents[i] = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -199,11 +203,11 @@ int openWaveInDevice(InputStream& in) {
         header.dwBufferLength = chunkBytes;
         header.dwUser = static_cast<DWORD_PTR>(i);
     }
-    for (WAVEHDR& header : in.waveInHeaders)
-        reportRecordingError(platform().waveInPrepareHeader(in.waveIn, &header, sizeof header));
+    for (int i = 0; i < in.waveInBufferCount; ++i)
+        reportRecordingError(platform().waveInPrepareHeader(in.waveIn, &in.waveInHeaders[i], sizeof(WAVEHDR)));
     reportRecordingError(platform().waveInStart(in.waveIn));
-    TRACE(TRACE_INFO, "openWaveInDevice: device %d at %d Hz, %lu bytes per buffer", static_cast<int>(deviceId),
-          deviceRate, chunkBytes);
+    TRACE(TRACE_INFO, "openWaveInDevice: device %d at %d Hz, %lu bytes per buffer, %d buffers to start with",
+          static_cast<int>(deviceId), deviceRate, chunkBytes, in.waveInBufferCount);
     return 1;
 }
 
@@ -226,7 +230,7 @@ void CALLBACK waveInDone(HWAVEIN /*device*/, UINT message, DWORD_PTR /*instance*
                          DWORD_PTR /*param2*/) {
     if (message != WIM_DATA || !param1) return;
     const int index = static_cast<int>(reinterpret_cast<WAVEHDR*>(param1)->dwUser);
-    if (index < 0 || index >= kWaveInBufferCount) return;
+    if (index < 0 || index >= kWaveInBufferCeiling) return;
     g_lastCompletedIndex.store(index);
     if (g_waveInEvents[index]) SetEvent(g_waveInEvents[index]);
 }

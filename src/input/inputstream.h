@@ -9,10 +9,12 @@
 //   locks it, and keeps only the newest chunk when the driver has run more
 //   than a quarter of the buffer ahead (or, on the first read, more than one
 //   chunk).
-// - waveIn: eight driver buffers used round-robin. The driver's callback
-//   (waveInDone) notes the buffer it returned and signals that buffer's event;
-//   the read takes the oldest completed buffer and hands it straight back.
-//   Periodically the read jumps to the newest completed buffer.
+// - waveIn: driver buffers used round-robin, eight to start with. The driver's
+//   callback (waveInDone) notes the buffer it returned and signals that
+//   buffer's event; the read takes the oldest completed buffer and hands it
+//   straight back. Periodically the read jumps to the newest completed buffer.
+//   When the driver runs out of buffers during a run, eight more join the
+//   round (all are allocated at open, up to a ceiling).
 // Either read's wait for the device also ends when the reading thread's stop
 // event (if any) is signalled, so a device that delivers nothing never holds
 // up a stop.
@@ -31,7 +33,11 @@
 
 class Resampler;
 
+// waveIn buffers in the round at the start of a run, the most the round grows
+// to, and the step it grows by whenever the driver ran out of buffers.
 const int kWaveInBufferCount = 8;
+const int kWaveInBufferCeiling = 32;
+const int kWaveInBufferGrowth = 8;
 const int kStagingBytes = 131072;
 const int kCaptureBufferRequestBytes = 65536;
 const DWORD kCaptureWaitMs = 1000;
@@ -49,7 +55,7 @@ struct InputStream {
     int resyncCounterFrames = 0;
     DSBPOSITIONNOTIFY* notifications = nullptr;  // DirectSoundCapture
     HANDLE captureEvent = nullptr;               // signalled by every notification
-    int firstRead = 0;                           // 1 until the first read after open
+    int firstRead = 0;                           // 1 until the first read after open (both kinds)
     int notificationCount = 0;
     IDirectSoundNotify* pNotify = nullptr;
     int chunkFrames = 0;
@@ -62,9 +68,10 @@ struct InputStream {
     int legacy = 0;    // 1: waveIn, 0: DirectSoundCapture
     int resample = 0;  // 1: waveIn runs at twice the rate, decimated by two
     Resampler* resamplers[2] = {nullptr, nullptr};
-    HGLOBAL waveInMemory[kWaveInBufferCount] = {};
-    int16_t* waveInBuffers[kWaveInBufferCount] = {};
-    WAVEHDR waveInHeaders[kWaveInBufferCount] = {};
+    HGLOBAL waveInMemory[kWaveInBufferCeiling] = {};
+    int16_t* waveInBuffers[kWaveInBufferCeiling] = {};
+    WAVEHDR waveInHeaders[kWaveInBufferCeiling] = {};
+    int waveInBufferCount = kWaveInBufferCount;  // buffers in the round this run
     HWAVEIN waveIn = nullptr;
     int channels = 2;
     int sampleRate = 44100;

@@ -239,6 +239,41 @@ TEST_F(InputStreamTest, WaveInReadsOnlyReturnedBuffersInOrder) {
     EXPECT_EQ(111 * kWaveInScale, destination[0]);
 }
 
+// A driver that returns `burst` buffers at once (a reader late by that many
+// chunks) five times over; the reader then takes what was returned. Eight
+// buffers serve a short burst; a longer one runs the driver dry once, after
+// which the round has grown and the reader finds every chunk, in order.
+TEST_F(InputStreamTest, WaveInRoundGrowsWhenTheDriverRunsDry) {
+    writeSettingText("DONT RESAMPLE", "TRUE");
+    struct Case {
+        int burst, buffers, requeueAlls;
+    } cases[] = {{4, 8, 0}, {12, 16, 1}, {40, 32, 5}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.burst);
+        ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
+        readInput(in, destination.data(), 512);  // the first read queues the round
+        resetStreamStatistics();
+        short value = 0, expected = 0;
+        for (int lap = 0; lap < 5; ++lap) {
+            int returned = 0;
+            for (std::vector<short> samples; returned < c.burst; ++returned, ++value) {
+                samples.assign(1024, static_cast<short>(value + 1));
+                if (!devices.completeInput(2048, &samples)) break;
+            }
+            expected = static_cast<short>(value - returned);
+            for (int read = 0; read < returned; ++read) {
+                const int64_t captured = streamStatistics().chunksCaptured;
+                readInput(in, destination.data(), 512);
+                if (streamStatistics().chunksCaptured == captured) break;  // a gap
+                ASSERT_EQ(++expected * kWaveInScale, destination[1023]);
+            }
+        }
+        EXPECT_EQ(c.requeueAlls, streamStatistics().requeueAlls);
+        EXPECT_EQ(c.buffers, in.waveInBufferCount);
+        closeInput(in);
+    }
+}
+
 class CaptureReadTest : public InputStreamTest {
 protected:
     // steady: past the first read, which keeps only the newest chunk.
