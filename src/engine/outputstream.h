@@ -55,8 +55,7 @@ struct OutputStream {
     float fadeGain = 0.0f;
     int queueLimit = kWaveOutQueueLimit;  // this run's fade threshold, in headers
     int queuedAfterWrite = 0;             // headers the device held after the last write
-    int returnDepth = 0;                  // headers it held when it handed back the first
-    int largestReturn = 0;                // most headers it handed back between two writes
+    int deviceHasReturned = 0;            // 1 once the device handed back a header
     int writePositionBytes = 0;
     int ringBytes = 0;
     int channels = 2;

@@ -146,15 +146,15 @@ void followDevice(OutputStream& out, int frames) {
 // The queue limit follows the device's own buffering. A device that holds
 // more than 8 chunks before it plays (a shared 100 ms client buffer holds nine
 // of 512 frames) would otherwise have nearly every chunk faded and cut. The
-// limit is the headers the device held when it handed back its first one,
-// plus the most it has handed back between two writes (its own jitter), at
-// least 8 and at most the ceiling. queued: headers queued now, before this write.
+// limit is the largest of 8, the headers the device held when it handed back
+// its first one, and twice the most it handed back between two writes (its
+// own jitter), at most the ceiling. queued: headers queued now, before this write.
 void followWaveOutBuffering(OutputStream& out, int queued) {
     const int returned = out.queuedAfterWrite - queued;
     if (returned <= 0) return;
-    if (!out.returnDepth) out.returnDepth = out.queuedAfterWrite;
-    if (returned > out.largestReturn) out.largestReturn = returned;
-    int limit = out.returnDepth + out.largestReturn;
+    int limit = 2 * returned;
+    if (!out.deviceHasReturned && out.queuedAfterWrite > limit) limit = out.queuedAfterWrite;
+    out.deviceHasReturned = 1;
     if (limit > kWaveOutQueueLimitCeiling) limit = kWaveOutQueueLimitCeiling;
     if (limit <= out.queueLimit) return;
     out.queueLimit = limit;

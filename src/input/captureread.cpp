@@ -124,7 +124,8 @@ bool waitForNextWaveInBuffer(const InputStream& in) {
 // read goes on with the newest.
 void skipToNewestWaveInBuffer(InputStream& in) {
     const int newest = g_lastCompletedIndex.load();
-    if (!waveInBufferReturned(in.waveInHeaders[newest])) return;
+    if (newest >= in.waveInBufferCount || !waveInBufferReturned(in.waveInHeaders[newest])) return;
+    if (g_nextBufferIndex != newest) ++streamStatistics().backlogDrops;
     while (g_nextBufferIndex != newest) {
         const int index = g_nextBufferIndex;
         if (!waveInBufferReturned(in.waveInHeaders[index])) return;
@@ -190,7 +191,12 @@ int readWaveIn(InputStream& in, float* destination, int frames) {
     }
     silence(destination, frames, in.channels);
 
-    if (waitForNextWaveInBuffer(in) && anyWaveInBufferQueued(in)) {
+    const bool returned = waitForNextWaveInBuffer(in);
+    // The driver gathers audio from the start on while nothing is queued, and
+    // fills the first buffers with it at once: the first audio of a run is
+    // the newest buffer, so the latency does not depend on how long the start took.
+    if (returned && in.firstRead) skipToNewestWaveInBuffer(in);
+    if (returned && anyWaveInBufferQueued(in)) {
         const int index = g_nextBufferIndex;
         WAVEHDR& header = in.waveInHeaders[index];
         int16_t* buffer = in.waveInBuffers[index];
@@ -217,7 +223,6 @@ int readWaveIn(InputStream& in, float* destination, int frames) {
         if (!in.firstRead) growWaveInRound(in);
         g_nextBufferIndex = 0;
     }
-    in.firstRead = 0;
     ++streamStatistics().requeueAlls;
     for (int i = 0; i < in.waveInBufferCount; ++i) requeueWaveInBuffer(in, i, in.waveInHeaders[i]);
     return frames;

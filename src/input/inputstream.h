@@ -55,7 +55,7 @@ struct InputStream {
     int resyncCounterFrames = 0;
     DSBPOSITIONNOTIFY* notifications = nullptr;  // DirectSoundCapture
     HANDLE captureEvent = nullptr;               // signalled by every notification
-    int firstRead = 0;                           // 1 until the first read after open (both kinds)
+    int firstRead = 0;  // 1 after open until the first DirectSoundCapture read, or the first waveIn buffer read
     int notificationCount = 0;
     IDirectSoundNotify* pNotify = nullptr;
     int chunkFrames = 0;

@@ -206,6 +206,9 @@ TEST_F(InputStreamTest, WaveInJumpsToTheNewestBufferEvery87thRead) {
     writeSettingText("DONT RESAMPLE", "TRUE");
     ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
     ASSERT_EQ(44100, in.resyncPeriodFrames);
+    EXPECT_EQ(222, valueTakenAfter(devices, in, destination, 1)) << "the first audio of a run is the newest";
+    closeInput(in);
+    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
     EXPECT_EQ(111, valueTakenAfter(devices, in, destination, 85)) << "the 86th read takes the oldest";
     closeInput(in);
     ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
@@ -252,6 +255,8 @@ TEST_F(InputStreamTest, WaveInRoundGrowsWhenTheDriverRunsDry) {
         SCOPED_TRACE(c.burst);
         ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
         readInput(in, destination.data(), 512);  // the first read queues the round
+        devices.completeInput(2048);
+        readInput(in, destination.data(), 512);  // the first audio
         resetStreamStatistics();
         short value = 0, expected = 0;
         for (int lap = 0; lap < 5; ++lap) {
