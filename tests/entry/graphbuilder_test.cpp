@@ -33,6 +33,7 @@ TEST_F(GraphBuilderTest, TwoPinsOfOppositeDirectionsAreSortedByDirection) {
     EXPECT_EQ(&out, output);
     EXPECT_EQ(2, in.refs) << "the slot keeps the enumerator's reference";
     EXPECT_EQ(2, out.refs);
+    EXPECT_EQ(1, filter.refs) << "the enumerator is given back";
 }
 
 TEST_F(GraphBuilderTest, UnsuitablePinsAreRefusedAndReleased) {
@@ -62,6 +63,7 @@ TEST_F(GraphBuilderTest, UnsuitablePinsAreRefusedAndReleased) {
         EXPECT_EQ(nullptr, output);
         EXPECT_TRUE(trace.contains(c.traced));
         for (FakePin& p : pins) EXPECT_EQ(1, p.refs) << "every pin reference is given back";
+        EXPECT_EQ(1, filter.refs) << "and the enumerator";
     }
 }
 
@@ -74,6 +76,7 @@ TEST_F(GraphBuilderTest, FirstPinKeepsItsReference) {
     EXPECT_EQ(&a, pin);
     EXPECT_EQ(2, a.refs);
     EXPECT_EQ(1, b.refs);
+    EXPECT_EQ(1, filter.refs) << "the enumerator is given back";
     FakeFilter empty;
     EXPECT_EQ(0, getFirstPinFromIBaseFilter(&empty, &pin));
     EXPECT_EQ(nullptr, pin);

@@ -202,17 +202,21 @@ short valueTakenAfter(FakeDevices& devices, InputStream& in, std::vector<float>&
     return static_cast<short>(destination[0] / kWaveInScale + (destination[0] > 0 ? 0.5f : -0.5f));
 }
 
-TEST_F(InputStreamTest, WaveInJumpsToTheNewestBufferEvery87thRead) {
+TEST_F(InputStreamTest, WaveInJumpsToTheNewestBufferOncePastTheResyncPeriod) {
     writeSettingText("DONT RESAMPLE", "TRUE");
-    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
-    ASSERT_EQ(44100, in.resyncPeriodFrames);
-    EXPECT_EQ(222, valueTakenAfter(devices, in, destination, 1)) << "the first audio of a run is the newest";
-    closeInput(in);
-    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
-    EXPECT_EQ(111, valueTakenAfter(devices, in, destination, 85)) << "the 86th read takes the oldest";
-    closeInput(in);
-    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
-    EXPECT_EQ(222, valueTakenAfter(devices, in, destination, 86)) << "the 87th read jumps to the newest";
+    // 512-frame reads: the first audio of a run is the newest buffer; at 44100 Hz
+    // the 87th read passes the one-second period; at 51200 Hz the 100th read ends
+    // exactly on it and only the 101st passes it.
+    struct Case {
+        int rate, reads;
+        short taken;
+    } cases[] = {{44100, 1, 222}, {44100, 85, 111}, {44100, 86, 222}, {51200, 99, 111}, {51200, 100, 222}};
+    for (const Case& c : cases) {
+        ASSERT_EQ(1, openInput(in, nullptr, c.rate, 2));
+        EXPECT_EQ(c.taken, valueTakenAfter(devices, in, destination, c.reads))
+            << c.rate << " Hz, read " << c.reads + 1 << ": 111 the oldest buffer, 222 the newest";
+        closeInput(in);
+    }
 }
 
 TEST_F(InputStreamTest, WaveInReadsOnlyReturnedBuffersInOrder) {
@@ -361,6 +365,7 @@ TEST_F(CaptureReadTest, BacklogBeyondAQuarterAndTheFirstReadKeepOnlyTheNewestChu
         {false, 512, 512 + 16384, 512, 0},                       // exactly a quarter behind
         {false, 1024, 1024 + 16388, 1024 + 16388 - 512, 1},      // one frame more
         {true, 0, 6000, 6000 - 512, 1},
+        {true, 0, 6002, 6000 - 512, 1},  // a driver position inside a frame: the chunk still starts on one
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.writeCursor);

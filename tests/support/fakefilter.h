@@ -57,16 +57,20 @@ public:
     LONG* owner;  // the filter's count, or none
 };
 
+// Like a real enumerator, it holds a reference on its filter until it goes.
 class FakePinEnum final : public FakeUnknown<IEnumPins> {
 public:
-    explicit FakePinEnum(const std::vector<IPin*>& p) : pins(p) {}
+    FakePinEnum(const std::vector<IPin*>& p, IUnknown* filter) : pins(p), owner(filter) { owner->AddRef(); }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
         *out = nullptr;
         return E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE Release() override {
         ULONG n = InterlockedDecrement(&refs);
-        if (n == 0) delete this;
+        if (n == 0) {
+            owner->Release();
+            delete this;
+        }
         return n;
     }
     HRESULT STDMETHODCALLTYPE Next(ULONG, IPin** out, ULONG* fetched) override {
@@ -88,6 +92,7 @@ public:
     HRESULT STDMETHODCALLTYPE Clone(IEnumPins**) override { return E_NOTIMPL; }
     std::vector<IPin*> pins;
     size_t next = 0;
+    IUnknown* owner;
 };
 
 // A filter whose persisted state is a run of `stateBytes` copies of `value`.
@@ -98,7 +103,7 @@ public:
     ULONG stateBytes = 64;
     ULONG writtenBytes = 64;  // what Save really writes (may be less than stateBytes)
     BYTE value = 0x5A;
-    int loads = 0;
+    int loads = 0;  // states offered to Load, taken or not
     std::function<void()> onSizeMax;  // runs before each answer to GetSizeMax; may change stateBytes
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
@@ -117,7 +122,7 @@ public:
     ULONG STDMETHODCALLTYPE Release() override { return FakeUnknown<IBaseFilter>::Release(); }
 
     HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins** out) override {
-        *out = new FakePinEnum(pins);
+        *out = new FakePinEnum(pins, static_cast<IBaseFilter*>(this));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID* id) override {
@@ -137,11 +142,11 @@ public:
 
     HRESULT STDMETHODCALLTYPE IsDirty() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE Load(IStream* stream) override {
+        ++loads;
         std::vector<BYTE> data(stateBytes);
         ULONG read = 0;
         if (FAILED(stream->Read(data.data(), stateBytes, &read)) || read != stateBytes) return E_FAIL;
         value = data[0];
-        ++loads;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Save(IStream* stream, BOOL) override {
