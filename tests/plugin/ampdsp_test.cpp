@@ -91,8 +91,10 @@ TEST(AmpDsp, SilenceInGivesSilenceOutAlsoAfterSound) {
         dsp.process(silence.data(), 2048, channels);
         for (float y : silence) ASSERT_EQ(y, 0.0f);
 
-        // A loud burst, then silence: the tail dies away to exact zeros (no denormal hiss).
+        // A loud burst with a broken (NaN) sample in it, then silence: the tail
+        // dies away to exact zeros (no denormal hiss, no NaN kept in the filters).
         std::vector<float> burst = sine(100, 0.9, 2048, channels);
+        burst[101] = std::nanf("");
         dsp.process(burst.data(), 2048, channels);
         std::vector<float> tail(kRate * channels, 0.0f);
         dsp.process(tail.data(), kRate, channels);

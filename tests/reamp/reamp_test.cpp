@@ -34,8 +34,8 @@ void put32(std::vector<uint8_t>& b, uint32_t v) {
 }
 void putText(std::vector<uint8_t>& b, const char* text) { b.insert(b.end(), text, text + strlen(text)); }
 
-// A WAV file's bytes: "fmt " (16 or 40 bytes), a "LIST" chunk before the data
-// as other programs write it, and the data with the given size field.
+// A WAV file's bytes: "fmt " (16 or 40 bytes), a "LIST" chunk of odd size before
+// the data as other programs write it, and the data with the given size field.
 std::vector<uint8_t> wavFile(Format f, int channels, int rate, const std::vector<uint8_t>& data,
                              uint32_t dataField, uint32_t riffField) {
     const bool extensible = f.tag == 0xFFFE;
@@ -59,8 +59,9 @@ std::vector<uint8_t> wavFile(Format f, int channels, int rate, const std::vector
         b.insert(b.end(), audioBase, audioBase + 12);
     }
     putText(b, "LIST");
-    put32(b, 4);
-    putText(b, "INFO");
+    put32(b, 7);  // an odd size: the pad byte RIFF asks for follows
+    putText(b, "INFOabc");
+    b.push_back(0);
     putText(b, "data");
     put32(b, dataField);
     b.insert(b.end(), data.begin(), data.end());

@@ -293,9 +293,10 @@ TEST_F(TraceLogTest, RecordsCarryTheirFieldsAndTheHeaderSumCoversThem) {
     int line = __LINE__ + 1;
     TRACE(TRACE_WARNING, "value %d of %s", 42, "answer");
     traceLineW(L"wide.cpp", 99, TRACE_ERROR, nullptr, nullptr, L"wide %ls \u00e9", L"text");
+    TRACE(TRACE_WARNING, "value %d of %s!", 42, "answer");  // one character more: 2 bytes further
     BufferFile buffer(bufferPath());
     auto r = buffer.records();
-    ASSERT_EQ(r.size(), 2u);
+    ASSERT_EQ(r.size(), 3u);
     EXPECT_EQ(r[0].type, 1);
     EXPECT_EQ(r[0].encoding, 0x11);
     EXPECT_EQ(r[0].level, uint32_t(TRACE_WARNING));
@@ -313,7 +314,14 @@ TEST_F(TraceLogTest, RecordsCarryTheirFieldsAndTheHeaderSumCoversThem) {
 
     PBHeaderState header;
     ASSERT_TRUE(buffer.valid(&header));
-    EXPECT_EQ(header.writeOffset, r[0].size + r[1].size);
+    EXPECT_EQ(header.writeOffset, r[0].size + r[1].size + r[2].size);
+    for (const PBRecord& record : r) {
+        size_t needed = PB_REC_STRINGS;  // every string with its terminator
+        for (const std::wstring* text : {&record.componentKey, &record.componentName, &record.contextName,
+                                         &record.processPath, &record.modulePath, &record.sourceFile, &record.message})
+            needed += 2 * (text->size() + 1);
+        EXPECT_GE(record.size, needed) << "the record of line " << record.line;
+    }
     uint32_t sum = pbWordSum(buffer.bytes() + header.dataOffset, header.writeOffset);
     EXPECT_EQ(buffer.field(PB_SUM), sum);
 }
