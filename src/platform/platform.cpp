@@ -45,6 +45,7 @@ PlatformApi realPlatform() {
     api.waitForSingleObject = WaitForSingleObject;
     api.loadLibraryA = LoadLibraryA;
     api.globalAlloc = GlobalAlloc;
+    api.regSetValueExA = RegSetValueExA;
     return api;
 }
 

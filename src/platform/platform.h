@@ -3,8 +3,8 @@
 // functions by default; a test swaps entries for the length of a scope with
 // PlatformOverride and the old entries come back when the scope ends.
 //
-// Everything else (registry, files, COM, graph manager, threads, events) is
-// called directly.
+// Everything else (the rest of the registry, files, COM, graph manager,
+// threads, events) is called directly.
 //
 // Every message the user must see goes through showMessage().
 #pragma once
@@ -59,6 +59,10 @@ struct PlatformApi {
     DWORD(WINAPI* waitForSingleObject)(HANDLE, DWORD);
     HMODULE(WINAPI* loadLibraryA)(LPCSTR);
     HGLOBAL(WINAPI* globalAlloc)(UINT, SIZE_T);
+
+    // Registry: the settings store's writes, so a test sees which values reach
+    // the registry and in which order
+    LONG(WINAPI* regSetValueExA)(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD);
 };
 
 // The table in force. Product code calls through it; only tests write it,

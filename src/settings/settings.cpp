@@ -68,8 +68,8 @@ void writeSettingText(const char* name, const char* text) {
     LONG error = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                  KEY_SET_VALUE, nullptr, &key, &disposition);
     if (error == ERROR_SUCCESS) {
-        error = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                               static_cast<DWORD>(strlen(text) + 1));
+        error = platform().regSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                                          static_cast<DWORD>(strlen(text) + 1));
         RegCloseKey(key);
     }
     // The caller goes on either way: the next read gives the old value.
