@@ -3,7 +3,6 @@
 // control that fails on command.
 #include <thread>
 
-#include "dialogdriver.h"
 #include "engine/engine.h"
 #include "graphfixture.h"
 #include "ui/hostdialog.h"
@@ -12,6 +11,7 @@
 #include "settings/settings.h"
 #include "support/fakefilter.h"
 #include "fakedevices.h"
+#include "uitest.h"
 
 namespace {
 
@@ -296,9 +296,9 @@ TEST_F(EngineTest, HostDialogIgnoresItsButtonsWhileAStartShowsABox) {
                 [&] {
                     HWND dialog = waitForDialog("Harnwick soundcard loopback host");
                     ASSERT_TRUE(dialog);
-                    press(dialog, IDC_HOST_RUN_STOP);
+                    pressButton(dialog, IDC_HOST_RUN_STOP);
                     ended = !IsWindow(dialog);
-                    press(dialog, IDOK);
+                    pressButton(dialog, IDOK);
                 });
     EXPECT_EQ(1, control.runs) << "RUN is not entered again";
     EXPECT_EQ(1, box.calls);

@@ -2,40 +2,27 @@
 // a round trip. Run by withloopback.sh, which connects the virtual speaker to
 // the guitar input for the length of the run; saves "screenshots\latency-
 // check.bmp" (before) and "latency-check-result.bmp" (after measuring).
-#include <string>
-
 #include "latency.h"
 #include "latencyres.h"
 #include "settings/settings.h"
 #include "support/testenv.h"
-#include "ui/dialogdriver.h"
-#include "ui/dialoglook.h"
+#include "uitest.h"
 
 namespace {
 
 class LatencyDialogTest : public HarnwickTest {};
 
-// The result field's text once it no longer says it is measuring.
-std::string waitForResult(HWND dialog) {
-    for (int i = 0; i < 300; ++i) {
-        const std::string text = textOf(dialog, IDC_LATENCY_RESULT);
-        if (text.rfind("Measuring", 0) != 0) return text;
-        Sleep(100);
-    }
-    return "(still measuring after 30 s)";
-}
-
-// Presses Measure and returns the result; Measure must go grey at once.
+// Presses Measure and returns the result once it no longer says it is
+// measuring; Measure must go grey at once.
 std::string measure(HWND dialog) {
-    press(dialog, IDC_LATENCY_MEASURE);
+    pressButton(dialog, IDC_LATENCY_MEASURE);
     bool busy = false;  // the measurement takes seconds
-    for (int i = 0; i < 50 && !busy; ++i) {
-        busy = !isEnabled(dialog, IDC_LATENCY_MEASURE);
-        if (!busy) Sleep(20);
-    }
+    for (int i = 0; i < 50 && !busy; ++i, Sleep(20)) busy = !buttonEnabled(dialog, IDC_LATENCY_MEASURE);
     EXPECT_TRUE(busy) << "Measure stays pressable while measuring";
-    const std::string result = waitForResult(dialog);
-    EXPECT_TRUE(isEnabled(dialog, IDC_LATENCY_MEASURE));
+    std::string result;
+    for (int i = 0; i < 300; ++i, Sleep(100))
+        if ((result = buttonText(dialog, IDC_LATENCY_RESULT)).rfind("Measuring", 0) != 0) break;
+    EXPECT_TRUE(buttonEnabled(dialog, IDC_LATENCY_MEASURE));
     return result;
 }
 
@@ -54,7 +41,7 @@ TEST_F(LatencyDialogTest, MeasureShowsTheRoundTrip) {
                     EXPECT_NE(std::string::npos, result.find("Round trip: ")) << result;
                     EXPECT_NE(std::string::npos, result.find("The soundcard and its driver add")) << result;
                     lookAt(dialog, "latency-check-result");
-                    press(dialog, IDCANCEL);
+                    pressButton(dialog, IDCANCEL);
                 });
 }
 

@@ -102,12 +102,7 @@ void LiveHost::kill() {
 
 std::string answerMessageBox(const char* caption, DWORD timeoutMs, int button) {
     HWND box = drive::waitForWindow(caption, timeoutMs);
-    if (!box) return "";
-    char text[1024] = {};
-    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // a message box's text control
-    PostMessageA(box, WM_COMMAND, button, 0);
-    drive::waitForWindowGone(box, 5000);
-    return text;
+    return box ? drive::answerMessageBox(box, button) : "";
 }
 
 void traceSetup(const std::string& folder) { traceview("--setup \"" + folder + "\""); }

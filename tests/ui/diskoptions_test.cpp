@@ -1,11 +1,11 @@
 // The disk options dialog and the folder browser, opened for real.
-#include <string>
+#include <cstring>
 
 #include "settings/settings.h"
 #include "support/testenv.h"
-#include "ui/dialogdriver.h"
 #include "ui/dialogs.h"
 #include "ui/resource.h"
+#include "uitest.h"
 
 namespace {
 
@@ -13,88 +13,90 @@ const char* const kCaption = "Save to disk";
 
 class DiskOptionsTest : public HarnwickTest {};
 
-std::string setting(const char* name) { return readSettingText(name); }
+using Settings = std::map<std::string, std::string>;
 
-INT_PTR showDiskOptions() {
-    showDiskOptionsDialog(nullptr);
-    return 1;
+void withDialog(const std::function<void(HWND)>& user) {
+    driveDialog(
+        [] {
+            showDiskOptionsDialog(nullptr);
+            return INT_PTR(1);
+        },
+        [&] {
+            HWND dialog = waitForDialog(kCaption);
+            if (dialog) user(dialog);
+        });
 }
 
-TEST_F(DiskOptionsTest, DefaultsShownAndOnlyDoneCloses) {
-    driveDialog(showDiskOptions, [&] {
-        HWND dialog = waitForDialog(kCaption);
-        ASSERT_TRUE(dialog);
-        EXPECT_TRUE(isCentred(dialog));
-        EXPECT_EQ("Please choose output directory", textOf(dialog, IDC_DISK_DIRECTORY));
-        EXPECT_EQ("Harnwick Input Signal.wav", textOf(dialog, IDC_DISK_INPUT_NAME));
-        EXPECT_EQ("Harnwick Output Signal.wav", textOf(dialog, IDC_DISK_OUTPUT_NAME));
-        EXPECT_FALSE(isTicked(dialog, IDC_DISK_APPEND_TAKE));
-        pressEscape(dialog);
-        drain(dialog);
-        EXPECT_TRUE(IsWindowVisible(dialog)) << "Escape must not close the dialog";
-        pressCloseBox(dialog);
-        drain(dialog);
-        EXPECT_TRUE(IsWindowVisible(dialog)) << "the close box must not close the dialog";
-        EXPECT_TRUE(settingsSnapshot().empty()) << "nothing is stored before Done";
-        press(dialog, IDC_DISK_APPEND_TAKE);
-        press(dialog, IDOK);
-    });
-    EXPECT_EQ("Harnwick Input Signal.wav", setting("SAVE_INPUT_FILENAME"));
-    EXPECT_EQ("Harnwick Output Signal.wav", setting("SAVE_OUTPUT_FILENAME"));
-    EXPECT_EQ("TRUE", setting("APPEND_TAKE_NUMBER"));
-}
-
-TEST_F(DiskOptionsTest, StoredValuesShownWithTheDirectoryEndingInABackslash) {
-    writeSettingText("DISK_OUTPUT_DIRECTORY", tempDir().c_str());
-    writeSettingText("SAVE_INPUT_FILENAME", "dry.wav");
-    writeSettingText("SAVE_OUTPUT_FILENAME", "wet");
-    writeSettingText("APPEND_TAKE_NUMBER", "TRUE");
-    driveDialog(showDiskOptions, [&] {
-        HWND dialog = waitForDialog(kCaption);
-        ASSERT_TRUE(dialog);
-        EXPECT_EQ(tempDir() + "\\", textOf(dialog, IDC_DISK_DIRECTORY));
-        EXPECT_EQ("dry.wav", textOf(dialog, IDC_DISK_INPUT_NAME));
-        EXPECT_EQ("wet", textOf(dialog, IDC_DISK_OUTPUT_NAME));
-        EXPECT_TRUE(isTicked(dialog, IDC_DISK_APPEND_TAKE));
-        setText(dialog, IDC_DISK_OUTPUT_NAME, "");  // empty and slash are stored as typed
-        setText(dialog, IDC_DISK_INPUT_NAME, "a/b:c.wav");
-        press(dialog, IDC_DISK_APPEND_TAKE);
-        press(dialog, IDOK);
-    });
-    EXPECT_EQ(tempDir(), setting("DISK_OUTPUT_DIRECTORY")) << "the stored text keeps its form";
-    EXPECT_EQ("a/b:c.wav", setting("SAVE_INPUT_FILENAME"));
-    EXPECT_EQ("", setting("SAVE_OUTPUT_FILENAME"));
-    EXPECT_EQ("FALSE", setting("APPEND_TAKE_NUMBER"));
+TEST_F(DiskOptionsTest, ShowsTheStoredValuesAndOnlyDoneClosesAndStores) {
+    const std::string folder = tempDir();
+    struct Case {
+        Settings stored;
+        std::string directory;
+        const char *input, *output;  // as shown
+        bool appendTicked;
+        const char *typedInput, *typedOutput;  // null: left as shown
+        Settings after;
+    } cases[] = {
+        {{}, "Please choose output directory", "Harnwick Input Signal.wav", "Harnwick Output Signal.wav", false,
+         nullptr, nullptr,
+         {{"SAVE_INPUT_FILENAME", "Harnwick Input Signal.wav"}, {"SAVE_OUTPUT_FILENAME", "Harnwick Output Signal.wav"},
+          {"APPEND_TAKE_NUMBER", "TRUE"}}},
+        // The directory is shown with a backslash and stored as it was; empty and odd names are stored as typed.
+        {{{"DISK_OUTPUT_DIRECTORY", folder}, {"SAVE_INPUT_FILENAME", "dry.wav"}, {"SAVE_OUTPUT_FILENAME", "wet"},
+          {"APPEND_TAKE_NUMBER", "TRUE"}},
+         folder + "\\", "dry.wav", "wet", true, "a/b:c.wav", "",
+         {{"DISK_OUTPUT_DIRECTORY", folder}, {"SAVE_INPUT_FILENAME", "a/b:c.wav"}, {"SAVE_OUTPUT_FILENAME", ""},
+          {"APPEND_TAKE_NUMBER", "FALSE"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKey);
+        for (const auto& v : c.stored) writeSettingText(v.first.c_str(), v.second.c_str());
+        withDialog([&](HWND dialog) {
+            EXPECT_TRUE(isCentred(dialog));
+            EXPECT_EQ(c.directory, buttonText(dialog, IDC_DISK_DIRECTORY));
+            EXPECT_EQ(c.input, buttonText(dialog, IDC_DISK_INPUT_NAME));
+            EXPECT_EQ(c.output, buttonText(dialog, IDC_DISK_OUTPUT_NAME));
+            EXPECT_EQ(c.appendTicked, isTicked(dialog, IDC_DISK_APPEND_TAKE));
+            for (auto leave : {pressEscape, pressCloseBox}) {
+                leave(dialog);
+                drain(dialog);
+                EXPECT_TRUE(IsWindowVisible(dialog)) << "only Done closes the dialog";
+            }
+            EXPECT_EQ(c.stored, settingsSnapshot()) << "nothing is stored before Done";
+            if (c.typedInput) setText(dialog, IDC_DISK_INPUT_NAME, c.typedInput);
+            if (c.typedOutput) setText(dialog, IDC_DISK_OUTPUT_NAME, c.typedOutput);
+            pressButton(dialog, IDC_DISK_APPEND_TAKE);
+            pressButton(dialog, IDOK);
+        });
+        EXPECT_EQ(c.after, settingsSnapshot());
+    }
 }
 
 TEST_F(DiskOptionsTest, AFullPathIsRefusedAndTheDialogStaysOpen) {
     MessageBoxRecorder boxes;
     HWND seen = nullptr;
-    driveDialog(showDiskOptions, [&] {
-        HWND dialog = waitForDialog(kCaption);
-        ASSERT_TRUE(dialog);
+    withDialog([&](HWND dialog) {
         seen = dialog;
-        setText(dialog, IDC_DISK_INPUT_NAME, "take.wav");
-        setText(dialog, IDC_DISK_OUTPUT_NAME, "C:\\takes\\out.wav");
-        press(dialog, IDOK);
-        drain(dialog);
-        EXPECT_TRUE(IsWindowVisible(dialog));
-        EXPECT_EQ("", textOf(dialog, IDC_DISK_OUTPUT_NAME)) << "the offending field is emptied";
-        EXPECT_EQ("take.wav", textOf(dialog, IDC_DISK_INPUT_NAME));
-        EXPECT_EQ("take.wav", setting("SAVE_INPUT_FILENAME")) << "the input name was already stored";
-        EXPECT_EQ("", setting("SAVE_OUTPUT_FILENAME"));
-        EXPECT_EQ("", setting("APPEND_TAKE_NUMBER"));
-
-        setText(dialog, IDC_DISK_INPUT_NAME, "\\in.wav");  // a refused input name stores nothing at all
-        setText(dialog, IDC_DISK_OUTPUT_NAME, "out2.wav");
-        press(dialog, IDOK);
-        drain(dialog);
-        EXPECT_TRUE(IsWindowVisible(dialog));
-        EXPECT_EQ("", textOf(dialog, IDC_DISK_INPUT_NAME));
-        EXPECT_EQ("", setting("SAVE_OUTPUT_FILENAME"));
-
+        struct Try {
+            const char *input, *output;
+            bool inputRefused;
+        } tries[] = {{"take.wav", "C:\\takes\\out.wav", false}, {"\\in.wav", "out2.wav", true}};
+        for (const Try& t : tries) {
+            setText(dialog, IDC_DISK_INPUT_NAME, t.input);
+            setText(dialog, IDC_DISK_OUTPUT_NAME, t.output);
+            pressButton(dialog, IDOK);
+            drain(dialog);
+            EXPECT_TRUE(IsWindowVisible(dialog));
+            const int refused = t.inputRefused ? IDC_DISK_INPUT_NAME : IDC_DISK_OUTPUT_NAME;
+            const int kept = t.inputRefused ? IDC_DISK_OUTPUT_NAME : IDC_DISK_INPUT_NAME;
+            EXPECT_EQ("", buttonText(dialog, refused)) << "the offending field is emptied";
+            EXPECT_EQ(t.inputRefused ? t.output : t.input, buttonText(dialog, kept));
+            // The input name is stored before the output name is looked at; a refused one stores nothing.
+            EXPECT_EQ((Settings{{"SAVE_INPUT_FILENAME", "take.wav"}}), settingsSnapshot());
+        }
         setText(dialog, IDC_DISK_INPUT_NAME, "in.wav");
-        press(dialog, IDOK);
+        pressButton(dialog, IDOK);
     });
     ASSERT_EQ(2u, boxes.calls().size());
     for (const auto& call : boxes.calls()) {
@@ -103,9 +105,9 @@ TEST_F(DiskOptionsTest, AFullPathIsRefusedAndTheDialogStaysOpen) {
         EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), call.flags);
         EXPECT_EQ(seen, call.owner);
     }
-    EXPECT_EQ("in.wav", setting("SAVE_INPUT_FILENAME"));
-    EXPECT_EQ("out2.wav", setting("SAVE_OUTPUT_FILENAME"));
-    EXPECT_EQ("FALSE", setting("APPEND_TAKE_NUMBER"));
+    const Settings after = {
+        {"SAVE_INPUT_FILENAME", "in.wav"}, {"SAVE_OUTPUT_FILENAME", "out2.wav"}, {"APPEND_TAKE_NUMBER", "FALSE"}};
+    EXPECT_EQ(after, settingsSnapshot());
 }
 
 // The user's answer in the shell's folder dialog.
@@ -126,9 +128,7 @@ PIDLIST_ABSOLUTE WINAPI fakeBrowse(LPBROWSEINFOA) {
 // The shell hands over a path of up to MAX_PATH characters.
 BOOL WINAPI longPathFromItems(PCIDLIST_ABSOLUTE, LPSTR path) {
     memset(path, 'p', MAX_PATH - 1);
-    path[0] = 'C';
-    path[1] = ':';
-    path[2] = '\\';
+    memcpy(path, "C:\\", 3);
     path[MAX_PATH - 1] = '\0';
     return TRUE;
 }
@@ -141,29 +141,26 @@ protected:
         HarnwickTest::SetUp();
         fake_.api().shBrowseForFolderA = fakeBrowse;
         g_browseCalls = 0;
+        g_folder = tempDir();
     }
     PlatformOverride fake_;
 };
 
 TEST_F(FolderBrowserTest, BrowseButtonStoresTheChosenFolderAndShowsIt) {
-    std::string before = tempDir() + "\\old";
+    const std::string before = tempDir() + "\\old";
     CreateDirectoryA(before.c_str(), nullptr);
     writeSettingText("DISK_OUTPUT_DIRECTORY", before.c_str());
-    driveDialog(showDiskOptions, [&] {
-        HWND dialog = waitForDialog(kCaption);
-        ASSERT_TRUE(dialog);
-        EXPECT_EQ(before + "\\", textOf(dialog, IDC_DISK_DIRECTORY));
-        g_answer = Answer::Cancel;
-        press(dialog, IDC_DISK_BROWSE);
-        drain(dialog);
-        EXPECT_EQ(before, setting("DISK_OUTPUT_DIRECTORY")) << "cancelling keeps the stored directory";
-        g_answer = Answer::Folder;
-        g_folder = tempDir();
-        press(dialog, IDC_DISK_BROWSE);
-        drain(dialog);
-        EXPECT_EQ(tempDir(), setting("DISK_OUTPUT_DIRECTORY")) << "stored at once, as the shell gives it";
-        EXPECT_EQ(tempDir() + "\\", textOf(dialog, IDC_DISK_DIRECTORY));
-        press(dialog, IDOK);
+    withDialog([&](HWND dialog) {
+        for (Answer answer : {Answer::Cancel, Answer::Folder}) {
+            g_answer = answer;
+            pressButton(dialog, IDC_DISK_BROWSE);
+            drain(dialog);
+            // Cancelling keeps the stored directory; a chosen one is stored at once, as the shell gives it.
+            const std::string stored = answer == Answer::Cancel ? before : tempDir();
+            EXPECT_EQ(stored, readSettingText("DISK_OUTPUT_DIRECTORY"));
+            EXPECT_EQ(stored + "\\", buttonText(dialog, IDC_DISK_DIRECTORY));
+        }
+        pressButton(dialog, IDOK);
     });
     EXPECT_EQ(2, g_browseCalls);
 }
@@ -171,40 +168,35 @@ TEST_F(FolderBrowserTest, BrowseButtonStoresTheChosenFolderAndShowsIt) {
 TEST_F(FolderBrowserTest, ShellFailuresAreReportedAndStoreNothing) {
     writeSettingText("DISK_OUTPUT_DIRECTORY", "kept");
     MessageBoxRecorder boxes;
-    HWND owner = GetDesktopWindow();
-
-    g_answer = Answer::Folder;
-    g_folder = tempDir();
     boxes.answer(IDOK);
-    {
-        PlatformOverride unresolvable;
-        unresolvable.api().shGetPathFromIDListA = failingPathFromItems;
+    const std::string fault = "An exception has occured while browsing for a folder.\nPlease contact the vendor!";
+    struct Case {
+        Answer answer;
+        BOOL(WINAPI* pathFromItems)(PCIDLIST_ABSOLUTE, LPSTR);
+        std::string message;
+    } cases[] = {
+        {Answer::Folder, failingPathFromItems, "Could not resolve output directory.\nPlease contact the vendor!"},
+        {Answer::Fault, nullptr, fault},
+        {Answer::Fault, nullptr, fault},  // and again: the guard is set up afresh
+        // A folder of 259 characters does not fit the directory setting.
+        {Answer::Folder, longPathFromItems,
+         "The chosen folder's path is too long.\nPlease choose a folder with a shorter path."},
+    };
+    HWND owner = GetDesktopWindow();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        PlatformOverride shell;
+        if (c.pathFromItems) shell.api().shGetPathFromIDListA = c.pathFromItems;
+        g_answer = c.answer;
         browseForOutputDirectory(owner);
+        ASSERT_FALSE(boxes.calls().empty());
+        EXPECT_EQ(c.message, boxes.calls().back().text);
+        EXPECT_EQ("Harnwick Live", boxes.calls().back().caption);
+        EXPECT_EQ(static_cast<UINT>(MB_OK), boxes.calls().back().flags & MB_TYPEMASK);
+        EXPECT_EQ(owner, boxes.calls().back().owner);
+        EXPECT_EQ("kept", readSettingText("DISK_OUTPUT_DIRECTORY"));
     }
-    g_answer = Answer::Fault;
-    browseForOutputDirectory(owner);
-    browseForOutputDirectory(owner);  // and again: the guard is set up afresh
-    {
-        // A folder of 259 characters does not fit the directory setting: refused.
-        PlatformOverride longPath;
-        longPath.api().shGetPathFromIDListA = longPathFromItems;
-        g_answer = Answer::Folder;
-        browseForOutputDirectory(owner);
-    }
-
-    EXPECT_EQ("kept", setting("DISK_OUTPUT_DIRECTORY"));
-    ASSERT_EQ(4u, boxes.calls().size());
-    EXPECT_EQ(boxes.calls()[1].text, boxes.calls()[2].text);
-    EXPECT_EQ("The chosen folder's path is too long.\nPlease choose a folder with a shorter path.",
-              boxes.calls()[3].text);
-    EXPECT_EQ("Could not resolve output directory.\nPlease contact the vendor!", boxes.calls()[0].text);
-    EXPECT_EQ("An exception has occured while browsing for a folder.\nPlease contact the vendor!",
-              boxes.calls()[1].text);
-    for (const auto& call : boxes.calls()) {
-        EXPECT_EQ("Harnwick Live", call.caption);
-        EXPECT_EQ(static_cast<UINT>(MB_OK), call.flags & MB_TYPEMASK);
-        EXPECT_EQ(owner, call.owner);
-    }
+    EXPECT_EQ(4u, boxes.calls().size());
 }
 
 }  // namespace

@@ -63,15 +63,37 @@ protected:
     MessageBoxRecorder boxes_;
 };
 
-std::string format() { return readSettingText("OPEN_FORMAT"); }
-
 TEST_F(HelpTest, AsksOnceRemembersAndAltAsksAgain) {
     const std::string pdf = programDirectory() + "\\manual_live.pdf";
     const std::string rtf = programDirectory() + "\\manual_live.rtf";
-
-    boxes_.answer(IDYES);
-    openHelpDocument(owner(), "manual_live.pdf");
-    ASSERT_EQ(1u, boxes_.calls().size());
+    struct Step {
+        bool alt;
+        int answer;  // 0: no question expected
+        const std::string& opened;
+        const char *head, *format;
+    } steps[] = {
+        {false, IDYES, pdf, "%PDF-1", "1"},   // asked: Yes opens the PDF
+        {false, 0, pdf, "%PDF-1", "1"},       // remembered
+        {true, IDNO, rtf, "{\\rtf1", "2"},    // Alt held: asked again; No chooses the RTF twin
+        {false, 0, rtf, "{\\rtf1", "2"},
+    };
+    size_t questions = 0;
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.format);
+        g_altDown = s.alt;
+        if (s.answer) boxes_.answer(s.answer);
+        openHelpDocument(owner(), "manual_live.pdf");
+        questions += s.answer ? 1 : 0;
+        ASSERT_EQ(questions, boxes_.calls().size());
+        const ShellCall& call = g_shellCalls.back();
+        EXPECT_EQ(s.opened, call.path);
+        EXPECT_EQ(s.head, call.head) << "the real manual lies beside the program";
+        EXPECT_EQ(nullptr, call.owner);
+        EXPECT_EQ("open", call.verb);
+        EXPECT_TRUE(call.noParameters && call.noDirectory);
+        EXPECT_EQ(SW_SHOWNORMAL, call.show);
+        EXPECT_EQ(s.format, readSettingText("OPEN_FORMAT"));
+    }
     const auto& question = boxes_.calls()[0];
     EXPECT_EQ(0u, question.text.find("The documentation for Harnwick (and Harnwick Live)\nis available in Adobe "
                                      "Acrobat PDF format ("));
@@ -81,78 +103,45 @@ TEST_F(HelpTest, AsksOnceRemembersAndAltAsksAgain) {
     EXPECT_EQ("Harnwick Live", question.caption);
     EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), question.flags);
     EXPECT_EQ(owner(), question.owner);
-    ASSERT_EQ(1u, g_shellCalls.size());
-    EXPECT_EQ(pdf, g_shellCalls[0].path);
-    EXPECT_EQ("%PDF-1", g_shellCalls[0].head) << "the real manual lies beside the program";
-    EXPECT_EQ(nullptr, g_shellCalls[0].owner);
-    EXPECT_EQ("open", g_shellCalls[0].verb);
-    EXPECT_TRUE(g_shellCalls[0].noParameters && g_shellCalls[0].noDirectory);
-    EXPECT_EQ(SW_SHOWNORMAL, g_shellCalls[0].show);
-    EXPECT_EQ("1", format());
-
-    openHelpDocument(owner(), "manual_live.pdf");  // remembered: no question
-    EXPECT_EQ(1u, boxes_.calls().size());
-    ASSERT_EQ(2u, g_shellCalls.size());
-    EXPECT_EQ(pdf, g_shellCalls[1].path);
-
-    g_altDown = true;  // Alt held: asked again; No chooses the RTF twin
-    boxes_.answer(IDNO);
-    openHelpDocument(owner(), "manual_live.pdf");
-    EXPECT_EQ(2u, boxes_.calls().size());
-    ASSERT_EQ(3u, g_shellCalls.size());
-    EXPECT_EQ(rtf, g_shellCalls[2].path);
-    EXPECT_EQ("{\\rtf1", g_shellCalls[2].head);
-    EXPECT_EQ("2", format());
-
-    g_altDown = false;
-    openHelpDocument(owner(), "manual_live.pdf");
-    EXPECT_EQ(2u, boxes_.calls().size());
-    ASSERT_EQ(4u, g_shellCalls.size());
-    EXPECT_EQ(rtf, g_shellCalls[3].path);
 }
 
-TEST_F(HelpTest, AMissingDocumentIsReportedAndTheQuestionComesBack) {
-    writeSettingText("OPEN_FORMAT", "1");
-    openHelpDocument(owner(), "no_such_manual.pdf");
-    EXPECT_TRUE(g_shellCalls.empty());
-    ASSERT_EQ(1u, boxes_.calls().size());
-    EXPECT_EQ("The help document could not be opened", boxes_.calls()[0].text);
-    EXPECT_EQ("Harnwick Live", boxes_.calls()[0].caption);
-    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), boxes_.calls()[0].flags);
-    EXPECT_EQ(owner(), boxes_.calls()[0].owner);
-    EXPECT_EQ("0", format());
-}
-
-TEST_F(HelpTest, ShellFailuresAreReportedAndTheQuestionComesBack) {
+TEST_F(HelpTest, FailuresAreReportedAndTheQuestionComesBack) {
     const std::string pdf = programDirectory() + "\\manual_live.pdf";
+    const auto failed = [&](int code) {
+        return "The help-document you requested:\n'" + pdf + "'\ncould not be opened! Errorcode: " +
+               std::to_string(code);
+    };
     struct Case {
+        const char* document;
         INT_PTR shellResult;
         std::string message;
     } cases[] = {
-        {SE_ERR_NOASSOC,
+        {"no_such_manual.pdf", 42, "The help document could not be opened"},
+        {"manual_live.pdf", SE_ERR_NOASSOC,
          "It was not possible to open the help document.\nTo be able to read PDF documents, you need to\ninstall "
          "Adobe Acrobat Reader.\nTo be able to read RTF documents, you need\nMicrosoft Wordpad or Word."},
-        {SE_ERR_ACCESSDENIED,
-         "The help-document you requested:\n'" + pdf + "'\ncould not be opened! Errorcode: 5"},
-        {0, "The help-document you requested:\n'" + pdf + "'\ncould not be opened! Errorcode: 0"},
-        {32, "The help-document you requested:\n'" + pdf + "'\ncould not be opened! Errorcode: 32"},
+        {"manual_live.pdf", SE_ERR_ACCESSDENIED, failed(5)},
+        {"manual_live.pdf", 0, failed(0)},
+        {"manual_live.pdf", 32, failed(32)},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.shellResult);
+        SCOPED_TRACE(c.message);
         writeSettingText("OPEN_FORMAT", "1");
         g_shellResult = c.shellResult;
-        size_t before = boxes_.calls().size();
-        openHelpDocument(owner(), "manual_live.pdf");
+        const size_t before = boxes_.calls().size();
+        openHelpDocument(owner(), c.document);
         ASSERT_EQ(before + 1, boxes_.calls().size());
         EXPECT_EQ(c.message, boxes_.calls().back().text);
         EXPECT_EQ("Harnwick Live", boxes_.calls().back().caption);
         EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), boxes_.calls().back().flags);
-        EXPECT_EQ("0", format());
+        EXPECT_EQ(owner(), boxes_.calls().back().owner);
+        EXPECT_EQ("0", readSettingText("OPEN_FORMAT"));
     }
+    EXPECT_EQ(4u, g_shellCalls.size()) << "a missing document is not handed to the shell";
     g_shellResult = 33;  // the first success: asked again, remembered again
     boxes_.answer(IDYES);
     openHelpDocument(owner(), "manual_live.pdf");
-    EXPECT_EQ("1", format());
+    EXPECT_EQ("1", readSettingText("OPEN_FORMAT"));
 }
 
 TEST_F(HelpTest, HostProgramDirectory) {
@@ -161,21 +150,23 @@ TEST_F(HelpTest, HostProgramDirectory) {
     EXPECT_EQ(programDirectory(), directory);
 
     fake_.api().getModuleFileNameA = fakeModuleFileName;
-    g_moduleName = "C:\\Program Files\\Harnwick\\HarnwickLive.exe";
-    hostProgramDirectory(directory);
-    EXPECT_STREQ("C:\\Program Files\\Harnwick", directory);
-
-    g_moduleName = "HarnwickLive.exe";  // no backslash: the whole name
-    hostProgramDirectory(directory);
-    EXPECT_STREQ("HarnwickLive.exe", directory);
+    struct Case {
+        std::string module, directory;
+    } cases[] = {
+        {"C:\\Program Files\\Harnwick\\HarnwickLive.exe", "C:\\Program Files\\Harnwick"},
+        {"HarnwickLive.exe", "HarnwickLive.exe"},  // no backslash: the whole name
+        {std::string(300, 'x'), std::string(254, 'x')},  // longer than the 255-byte capacity: cut, terminated
+    };
+    for (const Case& c : cases) {
+        g_moduleName = c.module;
+        hostProgramDirectory(directory);
+        EXPECT_EQ(c.directory, directory);
+    }
+    g_moduleName = "HarnwickLive.exe";
     writeSettingText("OPEN_FORMAT", "1");
     openHelpDocument(owner(), "manual_live.pdf");  // looks for "HarnwickLive.exe\manual_live.pdf"
     ASSERT_EQ(1u, boxes_.calls().size());
     EXPECT_EQ("The help document could not be opened", boxes_.calls()[0].text);
-
-    g_moduleName = std::string(300, 'x');  // longer than the 255-byte capacity: cut, still terminated
-    hostProgramDirectory(directory);
-    EXPECT_EQ(254u, strlen(directory));
 }
 
 }  // namespace

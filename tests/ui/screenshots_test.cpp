@@ -1,18 +1,12 @@
-// Looks at each dialog as it is drawn on the screen (ui/dialoglook.h), and
+// Looks at each dialog as it is drawn on the screen (uitest.h), and
 // checks that the wizard picture shows at its own size. Each dialog is also
 // saved as a BMP picture in "screenshots\" of the working folder, for people
 // to look at (scripts/screenshots.sh).
-#include <cstdio>
-#include <functional>
-#include <string>
-#include <vector>
-
 #include "settings/settings.h"
 #include "support/testenv.h"
-#include "ui/dialogdriver.h"
-#include "ui/dialoglook.h"
 #include "ui/dialogs.h"
 #include "ui/resource.h"
+#include "uitest.h"
 
 namespace {
 
@@ -41,7 +35,7 @@ void expectWizardPicture(HWND page) {
 
     RECT onScreen = picture->rect;
     MapWindowPoints(page, nullptr, reinterpret_cast<POINT*>(&onScreen), 2);
-    Picture shown = capture(onScreen);
+    drive::Picture shown = drive::capture(onScreen);
     int same = 0, total = 0;
     for (int y = 0; y < 400; y += 7)
         for (int x = 0; x < 154; x += 5, ++total)
@@ -52,32 +46,24 @@ void expectWizardPicture(HWND page) {
     DeleteObject(bitmap);
 }
 
-TEST_F(DialogLookTest, SoundcardDialogInBothModes) {
+TEST_F(DialogLookTest, SoundcardDialogInBothModesAndDiskOptions) {
+    writeSettingText("DISK_OUTPUT_DIRECTORY", tempDir().c_str());  // a real path in the directory field
     driveDialog([] { return showSoundcardDialog(nullptr); },
                 [&] {
                     HWND dialog = waitForDialog("Soundcard properties");
                     ASSERT_TRUE(dialog);
                     lookAt(dialog, "soundcard-legacy");
-                    press(dialog, IDC_SCARD_DX_MODE);
+                    pressButton(dialog, IDC_SCARD_DX_MODE);
                     drain(dialog);
                     lookAt(dialog, "soundcard-directsound");
-                    press(dialog, IDCANCEL);
+                    pressButton(dialog, IDC_SCARD_DISK_OPTIONS);
+                    HWND disk = waitForDialog("Save to disk");
+                    ASSERT_TRUE(disk);
+                    lookAt(disk, "disk-options");
+                    pressButton(disk, IDOK);
+                    drive::waitForWindowGone(disk, 5000);
+                    pressButton(dialog, IDCANCEL);
                 });
-}
-
-TEST_F(DialogLookTest, DiskOptionsDialog) {
-    writeSettingText("DISK_OUTPUT_DIRECTORY", tempDir().c_str());
-    driveDialog(
-        [] {
-            showDiskOptionsDialog(nullptr);
-            return INT_PTR(1);
-        },
-        [&] {
-            HWND dialog = waitForDialog("Save to disk");
-            ASSERT_TRUE(dialog);
-            lookAt(dialog, "disk-options");
-            press(dialog, IDOK);
-        });
 }
 
 TEST_F(DialogLookTest, WizardPagesShowThePicture) {
@@ -91,12 +77,12 @@ TEST_F(DialogLookTest, WizardPagesShowThePicture) {
             ASSERT_TRUE(first);
             lookAt(first, "wizard-first-startup");
             expectWizardPicture(first);
-            press(first, IDOK);
+            pressButton(first, IDOK);
             HWND second = waitForDialog("Harnwick Live configuration wizard", {first});
             ASSERT_TRUE(second);
             lookAt(second, "wizard-disclaimer");
             expectWizardPicture(second);
-            press(second, IDOK);
+            pressButton(second, IDOK);
         });
 }
 

@@ -22,26 +22,18 @@ int fail(const char* what) {
     return 1;
 }
 
-HWND visibleWindow(const char* caption) {
-    HWND window = FindWindowA(nullptr, caption);
-    return window && IsWindowVisible(window) ? window : nullptr;
-}
-
 // Answers what the host shows after it opened, until nothing new shows for
 // 1.5 s: a message box is printed and confirmed, the wizard's pages (both
 // carry its caption) are accepted.
 void answerStartUp() {
     for (DWORD quiet = 0; quiet < 1500;) {
-        if (HWND box = visibleWindow(kMessageCaption)) {
-            char text[1024] = {};
-            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // a message box's text control
-            for (char* c = text; *c; ++c)
-                if (*c == '\n' || *c == '\r') *c = ' ';
-            printf("autopilot: message: %s\n", text);
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-            drive::waitForWindowGone(box, 5000);
+        if (HWND box = drive::waitForWindow(kMessageCaption, 0)) {
+            std::string text = drive::answerMessageBox(box);
+            for (char& c : text)
+                if (c == '\n' || c == '\r') c = ' ';
+            printf("autopilot: message: %s\n", text.c_str());
             quiet = 0;
-        } else if (HWND page = visibleWindow(kWizardCaption)) {
+        } else if (HWND page = drive::waitForWindow(kWizardCaption, 0)) {
             printf("autopilot: accepting a wizard page\n");
             drive::pressButton(page, IDOK);
             drive::waitForWindowGone(page, 5000);

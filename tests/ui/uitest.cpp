@@ -1,0 +1,153 @@
+#include "uitest.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "settings/settings.h"
+
+HWND waitForDialog(const char* caption, const std::vector<HWND>& except) {
+    // Generous: the first program in a fresh Wine prefix takes a while to show its first window.
+    HWND dialog = drive::waitForWindow(caption, 30000, except);
+    if (!dialog) {
+        ADD_FAILURE() << "no dialog \"" << caption << "\" appeared";
+        return nullptr;
+    }
+    EXPECT_TRUE(drain(dialog)) << "the dialog's thread did not answer";
+    return dialog;
+}
+
+INT_PTR driveDialog(const std::function<INT_PTR()>& show, const std::function<void()>& user) {
+    bool leftOpen = false;
+    INT_PTR result = drive::playDialog(show, user, &leftOpen);
+    EXPECT_FALSE(leftOpen) << "a dialog was left open by the test";
+    return result;
+}
+
+std::map<std::string, std::string> settingsSnapshot() {
+    std::map<std::string, std::string> values;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        BYTE data[512];
+        DWORD nameLength = sizeof name, dataLength = sizeof data - 1, type = 0;
+        if (RegEnumValueA(key, i, name, &nameLength, nullptr, &type, data, &dataLength) != ERROR_SUCCESS) break;
+        data[dataLength] = 0;
+        values[name] = reinterpret_cast<char*>(data);
+    }
+    RegCloseKey(key);
+    return values;
+}
+
+bool isCentred(HWND dialog) {
+    RECT r;
+    GetWindowRect(dialog, &r);
+    int width = r.right - r.left, height = r.bottom - r.top;
+    return r.left == GetSystemMetrics(SM_CXSCREEN) / 2 - width / 2 &&
+           r.top == GetSystemMetrics(SM_CYSCREEN) / 2 - height / 2;
+}
+
+namespace {
+
+BOOL CALLBACK collectControl(HWND window, LPARAM context) {
+    auto* controls = reinterpret_cast<std::vector<Control>*>(context);
+    Control c = {};
+    c.window = window;
+    c.id = GetDlgCtrlID(window);
+    char name[64] = {}, text[512] = {};
+    GetClassNameA(window, name, sizeof name);
+    GetWindowTextA(window, text, sizeof text);
+    c.className = name;
+    c.style = GetWindowLongA(window, GWL_STYLE);
+    c.text = text;
+    GetWindowRect(window, &c.rect);
+    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&c.rect), 2);
+    controls->push_back(c);
+    return TRUE;
+}
+
+bool isButton(const Control& c) { return _stricmp(c.className.c_str(), "Button") == 0; }
+LONG buttonKind(const Control& c) { return c.style & BS_TYPEMASK; }
+
+// Frames, lines and group boxes hold or divide other controls.
+bool isContainer(const Control& c) {
+    if (isStatic(c)) {
+        LONG kind = staticKind(c);
+        return kind == SS_ETCHEDFRAME || kind == SS_ETCHEDHORZ || kind == SS_ETCHEDVERT;
+    }
+    return isButton(c) && buttonKind(c) == BS_GROUPBOX;
+}
+
+// The space the text needs in the control's font, wrapped to width when the
+// control wraps.
+SIZE textNeeds(const Control& c, int width, bool wraps) {
+    HDC dc = GetDC(c.window);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(c.window, WM_GETFONT, 0, 0)));
+    RECT r = {0, 0, width, 0};
+    DrawTextA(dc, c.text.c_str(), -1, &r, DT_CALCRECT | DT_NOPREFIX | (wraps ? DT_WORDBREAK : DT_SINGLELINE));
+    SelectObject(dc, old);
+    ReleaseDC(c.window, dc);
+    return {r.right - r.left, r.bottom - r.top};
+}
+
+void expectTextsFit(const std::vector<Control>& controls) {
+    for (const Control& c : controls) {
+        if (c.text.empty()) continue;
+        int width = c.rect.right - c.rect.left, height = c.rect.bottom - c.rect.top;
+        SCOPED_TRACE("control " + std::to_string(c.id) + " \"" + c.text + "\"");
+        if (isStatic(c) && (staticKind(c) == SS_LEFT || staticKind(c) == SS_CENTER)) {
+            SIZE need = textNeeds(c, width, true);
+            EXPECT_LE(need.cx, width);
+            EXPECT_LE(need.cy, height) << "wrapped text is cut off at the bottom";
+        } else if (isButton(c)) {
+            LONG kind = buttonKind(c);
+            // Room taken by the tick box and its gap, or by the push button's edges.
+            int chrome = (kind == BS_PUSHBUTTON || kind == BS_DEFPUSHBUTTON) ? 6 : 16;
+            SIZE need = textNeeds(c, width, false);
+            EXPECT_LE(need.cx + chrome, width);
+            if (kind != BS_GROUPBOX) {
+                EXPECT_LE(need.cy, height);
+            }
+        }
+    }
+}
+
+void expectNoOverlap(const std::vector<Control>& controls) {
+    for (size_t i = 0; i < controls.size(); ++i)
+        for (size_t j = i + 1; j < controls.size(); ++j) {
+            const Control &a = controls[i], &b = controls[j];
+            if (isContainer(a) || isContainer(b)) continue;
+            // A closed combo box's rectangle includes its drop-down list; use the visible part.
+            RECT ra = a.rect, rb = b.rect, both;
+            if (_stricmp(a.className.c_str(), "ComboBox") == 0) ra.bottom = ra.top + 24;
+            if (_stricmp(b.className.c_str(), "ComboBox") == 0) rb.bottom = rb.top + 24;
+            EXPECT_FALSE(IntersectRect(&both, &ra, &rb))
+                << "\"" << a.text << "\" (" << a.id << ") overlaps \"" << b.text << "\" (" << b.id << ")";
+        }
+}
+
+}  // namespace
+
+std::vector<Control> controlsOf(HWND dialog) {
+    std::vector<Control> controls, direct;
+    EnumChildWindows(dialog, collectControl, reinterpret_cast<LPARAM>(&controls));
+    for (const Control& c : controls)
+        if (GetParent(c.window) == dialog) direct.push_back(c);
+    return direct;
+}
+
+bool isStatic(const Control& c) { return _stricmp(c.className.c_str(), "Static") == 0; }
+LONG staticKind(const Control& c) { return c.style & SS_TYPEMASK; }
+
+void lookAt(HWND dialog, const char* name) {
+    SCOPED_TRACE(name);
+    std::vector<Control> controls = controlsOf(dialog);
+    EXPECT_GT(controls.size(), 5u);
+    expectTextsFit(controls);
+    expectNoOverlap(controls);
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    drain(dialog);
+    CreateDirectoryA("screenshots", nullptr);
+    EXPECT_TRUE(drive::saveWindowPicture(dialog, (std::string("screenshots\\") + name + ".bmp").c_str()));
+}
