@@ -33,8 +33,6 @@ public:
 
     // The registration's result (S_OK when the class now points at the DLL).
     HRESULT result() const { return result_; }
-    // The server path that was registered before the swap; empty when none.
-    const std::string& previous() const { return previous_; }
 
 private:
     std::string previous_;

@@ -22,20 +22,6 @@ IBaseFilter* AmpComTest::createAmp() {
     return SUCCEEDED(hr) ? filter : nullptr;
 }
 
-std::vector<PIN_DIRECTION> pinDirections(IBaseFilter* filter) {
-    std::vector<PIN_DIRECTION> directions;
-    IEnumPins* pins = nullptr;
-    if (FAILED(filter->EnumPins(&pins))) return directions;
-    IPin* pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION d;
-        if (SUCCEEDED(pin->QueryDirection(&d))) directions.push_back(d);
-        pin->Release();
-    }
-    pins->Release();
-    return directions;
-}
-
 std::vector<float> parametersOf(IUnknown* amp) {
     std::vector<float> values;
     IHarnwickAmpDirect* direct = nullptr;
@@ -49,15 +35,6 @@ std::vector<float> parametersOf(IUnknown* amp) {
     }
     direct->Release();
     return values;
-}
-
-ULONGLONG persistedSize(IUnknown* amp) {
-    IPersistStream* persist = nullptr;
-    if (FAILED(amp->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&persist)))) return 0;
-    ULARGE_INTEGER size = {};
-    persist->GetSizeMax(&size);
-    persist->Release();
-    return size.QuadPart;
 }
 
 std::vector<unsigned char> streamBytes(IStream* stream) {

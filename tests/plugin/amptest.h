@@ -22,12 +22,8 @@ protected:
     IBaseFilter* createAmp();
 };
 
-// The directions of a filter's pins in enumeration order.
-std::vector<PIN_DIRECTION> pinDirections(IBaseFilter* filter);
 // The plug-in's parameters through its direct interface.
 std::vector<float> parametersOf(IUnknown* amp);
-// The persisted size the object reports (0 when it has no IPersistStream).
-ULONGLONG persistedSize(IUnknown* amp);
 // The whole contents of a memory stream.
 std::vector<unsigned char> streamBytes(IStream* stream);
 

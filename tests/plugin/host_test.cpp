@@ -5,6 +5,7 @@
 #include <string>
 
 #include "amptest.h"
+#include "drive.h"
 #include "hostlaunch.h"
 #include "registration.h"
 #include "support/regdeny.h"
@@ -24,48 +25,23 @@ std::string readText(const std::string& path) {
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-struct WindowSearch {
-    DWORD pid;
-    HWND box;
-};
-
-BOOL CALLBACK findProcessWindow(HWND hwnd, LPARAM lp) {
-    auto* f = reinterpret_cast<WindowSearch*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == f->pid && IsWindowVisible(hwnd)) f->box = hwnd;
-    return f->box == nullptr;
-}
-
-// Runs <folder>\HarnwickLive.exe; answers a message box it shows with OK
-// after reading its text. Returns the exit code, or -1 when it hung.
+// Runs <folder>\HarnwickLive.exe; reads and answers with OK a message box it
+// shows. The exit code, or -1 when it did not end within 30 s.
 struct ProgramRun {
     DWORD exitCode = DWORD(-1);
-    std::string boxCaption;
     std::string boxText;
 };
 
 ProgramRun runProgram(const std::string& folder) {
     ProgramRun run;
-    std::string exe = folder + "\\HarnwickLive.exe";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
+    const std::string exe = folder + "\\HarnwickLive.exe";
     if (!CreateProcessA(exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi))
         return run;
-    for (int waited = 0; waited < 30000; waited += 50) {
-        if (WaitForSingleObject(pi.hProcess, 50) == WAIT_OBJECT_0) break;
-        WindowSearch find = {pi.dwProcessId, nullptr};
-        EnumWindows(findProcessWindow, reinterpret_cast<LPARAM>(&find));
-        if (find.box && run.boxCaption.empty()) {
-            char text[512] = {};
-            GetWindowTextA(find.box, text, sizeof text);
-            run.boxCaption = text;
-            GetDlgItemTextA(find.box, 0xFFFF, text, sizeof text);  // the message box's text control
-            run.boxText = text;
-            PostMessageA(find.box, WM_COMMAND, IDOK, 0);
-        }
-    }
+    for (int waited = 0; waited < 30000 && WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT; waited += 50)
+        if (HWND box = drive::waitForWindow("Harnwick Live", 0)) run.boxText = drive::answerMessageBox(box);
     if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
     GetExitCodeProcess(pi.hProcess, &run.exitCode);
     CloseHandle(pi.hThread);
@@ -187,6 +163,5 @@ TEST_F(HostTest, ProgramShowsItsMessageWhenTheLiveDllIsMissing) {
     ASSERT_TRUE(copyBeside("HarnwickLive.exe", tempDir(), "HarnwickLive.exe"));
     ProgramRun run = runProgram(tempDir());  // the real plug-in stays registered
     EXPECT_EQ(1u, run.exitCode);
-    EXPECT_EQ("Harnwick Live", run.boxCaption);
     EXPECT_TRUE(contains(run.boxText, "HarnwickLive.dll")) << run.boxText;
 }

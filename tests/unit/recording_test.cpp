@@ -103,34 +103,29 @@ TEST_F(RecordingTest, SaveFlagsAndBufferAndLength) {
 }
 
 TEST_F(RecordingTest, HeaderBytes) {
-    uint8_t header[kWaveHeaderBytes];
-    buildWaveHeader(header, 2, 44100, 1000);
-    std::vector<unsigned char> h(header, header + kWaveHeaderBytes);
-    EXPECT_EQ(0, memcmp(header, "RIFF", 4));
-    EXPECT_EQ(4036u, le32(h, 4));
-    EXPECT_EQ(0, memcmp(header + 8, "WAVEfmt ", 8));
-    EXPECT_EQ(16u, le32(h, 16));
-    EXPECT_EQ(1, le16(h, 20));
-    EXPECT_EQ(2, le16(h, 22));
-    EXPECT_EQ(44100u, le32(h, 24));
-    EXPECT_EQ(176400u, le32(h, 28));
-    EXPECT_EQ(4, le16(h, 32));
-    EXPECT_EQ(16, le16(h, 34));
-    EXPECT_EQ(0, memcmp(header + 36, "data", 4));
-    EXPECT_EQ(4000u, le32(h, 40));
-
-    // Past 4 GiB of data the sizes stay at the largest whole frame count that fits.
-    buildWaveHeader(header, 2, 44100, 0x40000000ull);
-    h.assign(header, header + kWaveHeaderBytes);
-    EXPECT_EQ(0xFFFFFFD8u, le32(h, 40));
-    EXPECT_EQ(0xFFFFFFFCu, le32(h, 4));
-
-    buildWaveHeader(header, 1, 48000, 0);
-    h.assign(header, header + kWaveHeaderBytes);
-    EXPECT_EQ(36u, le32(h, 4));
-    EXPECT_EQ(96000u, le32(h, 28));
-    EXPECT_EQ(2, le16(h, 32));
-    EXPECT_EQ(0u, le32(h, 40));
+    struct Case {
+        int channels, rate;
+        int64_t dataBytes;
+        uint32_t riffField, byteRate, blockAlign, dataField;
+    } cases[] = {
+        {2, 44100, 1000 * 4, 4036, 176400, 4, 4000},
+        {1, 48000, 0, 36, 96000, 2, 0},
+        // Past 4 GiB of data the sizes stay at the largest whole frame count that fits.
+        {2, 44100, 0x100000000ll, 0xFFFFFFFC, 176400, 4, 0xFFFFFFD8},
+    };
+    for (const Case& c : cases) {
+        uint8_t header[kWaveHeaderBytes];
+        buildWaveHeader(header, c.channels, c.rate, c.dataBytes / (2 * c.channels));
+        std::vector<unsigned char> h(header, header + kWaveHeaderBytes);
+        EXPECT_EQ(0, memcmp(header, "RIFF", 4));
+        EXPECT_EQ(0, memcmp(header + 8, "WAVEfmt ", 8));
+        EXPECT_EQ(0, memcmp(header + 36, "data", 4));
+        const uint32_t fields[] = {le32(h, 4), le32(h, 16), le16(h, 20), le16(h, 22), le32(h, 24),
+                                   le32(h, 28), le16(h, 32), le16(h, 34), le32(h, 40)};
+        const uint32_t expected[] = {c.riffField, 16, 1, uint32_t(c.channels), uint32_t(c.rate),
+                                     c.byteRate, c.blockAlign, 16, c.dataField};
+        for (int i = 0; i < 9; ++i) EXPECT_EQ(expected[i], fields[i]) << c.dataBytes << ", field " << i;
+    }
 }
 
 TEST_F(RecordingTest, FileLife) {

@@ -68,26 +68,22 @@ TEST_F(SettingsTest, NumbersParseLikeScanf) {
 }
 
 TEST_F(SettingsTest, ProcessingFormatDefaults) {
-    writeSettingText("srate", "abc");
-    EXPECT_EQ(44100, readSampleRate());
-    writeSettingText("srate", "99");
-    EXPECT_EQ(44100, readSampleRate());
-    writeSettingText("srate", "100");
-    EXPECT_EQ(100, readSampleRate());
-    writeSettingText("srate", "384000");
-    EXPECT_EQ(384000, readSampleRate()) << "no upper bound";
-
-    writeSettingText("channels", "0");
-    EXPECT_EQ(2, readChannels());
-    writeSettingText("channels", "-1");
-    EXPECT_EQ(2, readChannels());
-    // Buffers are sized for stereo: more channels are read as stereo.
-    for (const char* many : {"3", "8", "2147483647"}) {
-        writeSettingText("channels", many);
-        EXPECT_EQ(2, readChannels()) << many;
+    struct Case {
+        const char *name, *text;
+        int (*read)();
+        int value;
+    } cases[] = {
+        {"srate", "abc", readSampleRate, 44100}, {"srate", "99", readSampleRate, 44100},
+        {"srate", "100", readSampleRate, 100},   {"srate", "384000", readSampleRate, 384000},  // no upper bound
+        {"channels", "0", readChannels, 2},      {"channels", "-1", readChannels, 2},
+        {"channels", "1", readChannels, 1},
+        // Buffers are sized for stereo: more channels are read as stereo.
+        {"channels", "3", readChannels, 2},      {"channels", "2147483647", readChannels, 2},
+    };
+    for (const Case& c : cases) {
+        writeSettingText(c.name, c.text);
+        EXPECT_EQ(c.value, c.read()) << c.name << " \"" << c.text << "\"";
     }
-    writeSettingText("channels", "1");
-    EXPECT_EQ(1, readChannels());
 }
 
 TEST_F(SettingsTest, FlagIsTrueOnlyForExactTRUE) {

@@ -9,7 +9,7 @@ namespace drive {
 
 namespace {
 
-const DWORD kStepMs = 10;
+const DWORD kStepMs = 50;
 
 struct Search {
     const char* caption;
