@@ -16,35 +16,19 @@ void AmpComTest::TearDown() {
 
 IBaseFilter* AmpComTest::createAmp() {
     IBaseFilter* filter = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_HarnwickAmp, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                  reinterpret_cast<void**>(&filter));
-    EXPECT_EQ(S_OK, hr);
-    return SUCCEEDED(hr) ? filter : nullptr;
+    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_HarnwickAmp, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                     reinterpret_cast<void**>(&filter)));
+    return filter;
 }
 
 std::vector<float> parametersOf(IUnknown* amp) {
     std::vector<float> values;
-    IHarnwickAmpDirect* direct = nullptr;
-    if (FAILED(amp->QueryInterface(IID_IHarnwickAmpDirect, reinterpret_cast<void**>(&direct)))) return values;
+    IHarnwickAmpDirect* direct = query<IHarnwickAmpDirect>(amp, IID_IHarnwickAmpDirect);
+    if (!direct) return values;
     int count = 0;
     direct->getParameterCount(&count);
-    for (int i = 0; i < count; ++i) {
-        float v = 0;
-        direct->getParameter(i, &v);
-        values.push_back(v);
-    }
+    values.resize(size_t(count));
+    for (int i = 0; i < count; ++i) direct->getParameter(i, &values[size_t(i)]);
     direct->Release();
     return values;
-}
-
-std::vector<unsigned char> streamBytes(IStream* stream) {
-    HGLOBAL memory = nullptr;
-    std::vector<unsigned char> bytes;
-    if (FAILED(GetHGlobalFromStream(stream, &memory))) return bytes;
-    STATSTG stat = {};
-    stream->Stat(&stat, STATFLAG_NONAME);
-    auto* p = static_cast<unsigned char*>(GlobalLock(memory));
-    bytes.assign(p, p + stat.cbSize.QuadPart);
-    GlobalUnlock(memory);
-    return bytes;
 }

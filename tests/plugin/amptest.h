@@ -22,10 +22,15 @@ protected:
     IBaseFilter* createAmp();
 };
 
+// The object's interface iid with a reference, or null.
+template <class T>
+T* query(IUnknown* object, REFIID iid) {
+    void* out = nullptr;
+    return SUCCEEDED(object->QueryInterface(iid, &out)) ? static_cast<T*>(out) : nullptr;
+}
+
 // The plug-in's parameters through its direct interface.
 std::vector<float> parametersOf(IUnknown* amp);
-// The whole contents of a memory stream.
-std::vector<unsigned char> streamBytes(IStream* stream);
 
 template <class T>
 void releaseAndNull(T*& p) {

@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <string>
 
-#include "harnwickamp.h"
-
 namespace {
 
 HMODULE g_self = nullptr;
@@ -20,15 +18,6 @@ const char* apartment() {
     if (hr == RPC_E_CHANGED_MODE) return "MTA";
     CoUninitialize();
     return hr == S_FALSE ? "STA" : "none";
-}
-
-bool pluginRegistered() {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{8C5FA956-AA2A-4623-8BDC-E495166C892E}\\InprocServer32", 0, KEY_READ,
-                      &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
 }
 
 }  // namespace
@@ -43,9 +32,12 @@ extern "C" __declspec(dllexport) LONG WINAPI MainEntryPoint(LONG argument) {
     GetModuleFileNameA(g_self, path, MAX_PATH);
     std::string marker(path);
     marker = marker.substr(0, marker.find_last_of('\\')) + "\\entry-called.txt";
-    FILE* f = fopen(marker.c_str(), "w");
-    if (f) {
-        fprintf(f, "apartment=%s arg=%ld registered=%s", apartment(), long(argument), pluginRegistered() ? "yes" : "no");
+    HKEY key;
+    bool registered = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{8C5FA956-AA2A-4623-8BDC-E495166C892E}\\InprocServer32",
+                                    0, KEY_READ, &key) == ERROR_SUCCESS;
+    if (registered) RegCloseKey(key);
+    if (FILE* f = fopen(marker.c_str(), "w")) {
+        fprintf(f, "apartment=%s arg=%ld registered=%s", apartment(), long(argument), registered ? "yes" : "no");
         fclose(f);
     }
     return 1;

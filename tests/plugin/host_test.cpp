@@ -1,7 +1,9 @@
 // The host program: registering the plug-in beside it when its class is
 // missing, loading HarnwickLive.dll and calling its entry in a
 // single-threaded apartment, and the messages when something is missing.
-// The last tests run the real HarnwickLive.exe from a folder of its own.
+// The last test runs the real HarnwickLive.exe from a folder of its own.
+#include <cstring>
+#include <functional>
 #include <string>
 
 #include "amptest.h"
@@ -13,6 +15,7 @@
 namespace {
 
 const char kFakeEntry[] = "fake_live_entry.dll";
+const char kServerKey[] = "CLSID\\{8C5FA956-AA2A-4623-8BDC-E495166C892E}\\InprocServer32";
 
 bool copyBeside(const std::string& from, const std::string& folder, const char* name) {
     return CopyFileA(pluginPath(from).c_str(), (folder + "\\" + name).c_str(), FALSE) != 0;
@@ -26,24 +29,19 @@ std::string readText(const std::string& path) {
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Runs <folder>\HarnwickLive.exe; reads and answers with OK a message box it
-// shows. The exit code, or -1 when it did not end within 30 s.
-struct ProgramRun {
-    DWORD exitCode = DWORD(-1);
-    std::string boxText;
-};
-
-ProgramRun runProgram(const std::string& folder) {
-    ProgramRun run;
+// shows. Its exit code (-1 when it did not end within 30 s) and the box's text.
+std::pair<DWORD, std::string> runProgram(const std::string& folder) {
+    std::pair<DWORD, std::string> run(DWORD(-1), "");
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    const std::string exe = folder + "\\HarnwickLive.exe";
-    if (!CreateProcessA(exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi))
+    if (!CreateProcessA((folder + "\\HarnwickLive.exe").c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &si, &pi))
         return run;
     for (int waited = 0; waited < 30000 && WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT; waited += 50)
-        if (HWND box = drive::waitForWindow("Harnwick Live", 0)) run.boxText = drive::answerMessageBox(box);
+        if (HWND box = drive::waitForWindow("Harnwick Live", 0)) run.second = drive::answerMessageBox(box);
     if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
-    GetExitCodeProcess(pi.hProcess, &run.exitCode);
+    GetExitCodeProcess(pi.hProcess, &run.first);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return run;
@@ -55,30 +53,19 @@ using HostTest = AmpComTest;
 
 TEST_F(HostTest, RegistersThePluginBesideTheProgramOnlyWhenItsClassIsMissingOrStale) {
     MessageBoxRecorder boxes;
-    {
-        PluginClassSwap none("");
-        ASSERT_EQ(S_OK, none.result());
+    struct Case {
+        const char* registered;  // "" for none, or a path left by an installation that is gone
+        std::string expected;
+    } cases[] = {{"", pluginPath(kAmpPlugin)},
+                 {kNoPagesPlugin, pluginPath(kNoPagesPlugin)},
+                 {"C:\\nowhere\\HarnwickAmp.dll", pluginPath(kAmpPlugin)}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.registered);
+        PluginClassSwap swap(c.registered[0] == 'C' ? "" : c.registered);
+        if (c.registered[0] == 'C')
+            RegSetValueA(HKEY_CLASSES_ROOT, kServerKey, REG_SZ, c.registered, DWORD(strlen(c.registered)));
         EXPECT_TRUE(ensurePluginRegistered(moduleFolder(nullptr)));
-        EXPECT_EQ(pluginPath(kAmpPlugin), registeredServerPath(CLSID_HarnwickAmp));
-    }
-    {
-        PluginClassSwap other(kNoPagesPlugin);
-        EXPECT_TRUE(ensurePluginRegistered(moduleFolder(nullptr)));
-        EXPECT_EQ(pluginPath(kNoPagesPlugin), registeredServerPath(CLSID_HarnwickAmp));
-    }
-    {
-        // A registration left behind by an installation that is gone.
-        PluginClassSwap none("");
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT,
-                                                 "CLSID\\{8C5FA956-AA2A-4623-8BDC-E495166C892E}\\InprocServer32", 0,
-                                                 nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
-        const char stale[] = "C:\\nowhere\\HarnwickAmp.dll";
-        RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(stale), sizeof stale);
-        RegCloseKey(key);
-        ASSERT_EQ(stale, registeredServerPath(CLSID_HarnwickAmp));
-        EXPECT_TRUE(ensurePluginRegistered(moduleFolder(nullptr)));
-        EXPECT_EQ(pluginPath(kAmpPlugin), registeredServerPath(CLSID_HarnwickAmp));
+        EXPECT_EQ(c.expected, registeredServerPath(CLSID_HarnwickAmp));
     }
     EXPECT_TRUE(boxes.calls().empty());
 }
@@ -105,63 +92,47 @@ TEST_F(HostTest, RegistersThePluginAndTheLiveDllForTheUserWhenMachineWideRegistr
     EXPECT_EQ("", userServerPath(reader));
 }
 
-TEST_F(HostTest, TellsTheUserWhenThePluginIsMissingOrCannotRegister) {
-    MessageBoxRecorder boxes;
+TEST_F(HostTest, TellsTheUserWhatIsMissingOrBroken) {
     PluginClassSwap none("");
-    EXPECT_FALSE(ensurePluginRegistered(tempDir()));
-    ASSERT_EQ(1u, boxes.calls().size());
-    EXPECT_EQ("Harnwick Live", boxes.calls()[0].caption);
-    EXPECT_EQ(UINT(MB_OK | MB_ICONERROR), boxes.calls()[0].flags);
-    EXPECT_TRUE(contains(boxes.calls()[0].text, "HarnwickAmp.dll")) << boxes.calls()[0].text;
-    EXPECT_TRUE(contains(boxes.calls()[0].text, tempDir())) << boxes.calls()[0].text;
-
-    // A file of that name that is no DLL.
-    FILE* f = fopen(tempPath("HarnwickAmp.dll").c_str(), "wb");
-    ASSERT_NE(nullptr, f);
-    fputs("not a library", f);
-    fclose(f);
-    EXPECT_FALSE(ensurePluginRegistered(tempDir()));
-    ASSERT_EQ(2u, boxes.calls().size());
-    EXPECT_TRUE(contains(boxes.calls()[1].text, "could not be registered")) << boxes.calls()[1].text;
+    auto notALibrary = [&] {
+        FILE* f = fopen(tempPath("HarnwickAmp.dll").c_str(), "wb");
+        fputs("not a library", f);
+        fclose(f);
+    };
+    auto liveWithoutEntry = [&] { copyBeside(kAmpPlugin, tempDir(), "HarnwickLive.dll"); };
+    struct Case {
+        std::function<void()> prepare;
+        bool registering;  // the plug-in's registration, else the live DLL's entry
+        std::string expected;
+    } cases[] = {{[] {}, true, "HarnwickAmp.dll was not found beside Harnwick Live in\n" + tempDir()},
+                 {notALibrary, true, "could not be registered"},
+                 {[] {}, false, tempPath("HarnwickLive.dll")},
+                 {liveWithoutEntry, false, "has no entry MainEntryPoint"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        MessageBoxRecorder boxes;
+        c.prepare();
+        EXPECT_FALSE(c.registering ? ensurePluginRegistered(tempDir()) : runLiveEntry(tempDir()));
+        ASSERT_EQ(1u, boxes.calls().size());
+        EXPECT_EQ("Harnwick Live", boxes.calls()[0].caption);
+        EXPECT_EQ(UINT(MB_OK | MB_ICONERROR), boxes.calls()[0].flags);
+        EXPECT_TRUE(contains(boxes.calls()[0].text, c.expected)) << boxes.calls()[0].text;
+    }
     EXPECT_FALSE(isClassRegistered(CLSID_HarnwickAmp));
-}
-
-TEST_F(HostTest, TellsTheUserWhenTheLiveDllOrItsEntryIsMissing) {
-    MessageBoxRecorder boxes;
-    EXPECT_FALSE(runLiveEntry(tempDir()));
-    ASSERT_EQ(1u, boxes.calls().size());
-    EXPECT_EQ("Harnwick Live", boxes.calls()[0].caption);
-    EXPECT_TRUE(contains(boxes.calls()[0].text, tempPath("HarnwickLive.dll"))) << boxes.calls()[0].text;
-
-    ASSERT_TRUE(copyBeside(kAmpPlugin, tempDir(), "HarnwickLive.dll"));  // a DLL without the entry
-    EXPECT_FALSE(runLiveEntry(tempDir()));
-    ASSERT_EQ(2u, boxes.calls().size());
-    EXPECT_TRUE(contains(boxes.calls()[1].text, "has no entry MainEntryPoint")) << boxes.calls()[1].text;
-}
-
-TEST_F(HostTest, CallsTheEntryOfTheDllBesideIt) {
-    MessageBoxRecorder boxes;
-    ASSERT_TRUE(copyBeside(kFakeEntry, tempDir(), "HarnwickLive.dll"));
-    EXPECT_TRUE(runLiveEntry(tempDir()));
-    EXPECT_EQ("apartment=STA arg=0 registered=yes", readText(tempPath("entry-called.txt")));
-    EXPECT_TRUE(boxes.calls().empty());
 }
 
 TEST_F(HostTest, ProgramRegistersThePluginThenRunsTheEntryInASingleThreadedApartment) {
     ASSERT_TRUE(copyBeside("HarnwickLive.exe", tempDir(), "HarnwickLive.exe"));
+    auto missing = runProgram(tempDir());  // the real plug-in stays registered
+    EXPECT_EQ(1u, missing.first);
+    EXPECT_TRUE(contains(missing.second, "HarnwickLive.dll")) << missing.second;
+
     ASSERT_TRUE(copyBeside(kAmpPlugin, tempDir(), "HarnwickAmp.dll"));
     ASSERT_TRUE(copyBeside(kFakeEntry, tempDir(), "HarnwickLive.dll"));
     PluginClassSwap none("");
-    ProgramRun run = runProgram(tempDir());
-    EXPECT_EQ(0u, run.exitCode);
-    EXPECT_EQ("", run.boxText);
+    auto run = runProgram(tempDir());
+    EXPECT_EQ(0u, run.first);
+    EXPECT_EQ("", run.second);
     EXPECT_EQ(tempPath("HarnwickAmp.dll"), registeredServerPath(CLSID_HarnwickAmp));
     EXPECT_EQ("apartment=STA arg=0 registered=yes", readText(tempPath("entry-called.txt")));
-}
-
-TEST_F(HostTest, ProgramShowsItsMessageWhenTheLiveDllIsMissing) {
-    ASSERT_TRUE(copyBeside("HarnwickLive.exe", tempDir(), "HarnwickLive.exe"));
-    ProgramRun run = runProgram(tempDir());  // the real plug-in stays registered
-    EXPECT_EQ(1u, run.exitCode);
-    EXPECT_TRUE(contains(run.boxText, "HarnwickLive.dll")) << run.boxText;
 }
