@@ -1,14 +1,16 @@
 #include "pbtestenv.h"
 
-#include <cstring>
+namespace {
 
-const wchar_t kViewerKeyW[] = L"SOFTWARE\\Diamond Sierra\\Paul Bunyan";
+const wchar_t kViewerKey[] = L"SOFTWARE\\Diamond Sierra\\Paul Bunyan";
 
 std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
+}  // namespace
+
 void setViewerValue(const char* name, const std::string& text) {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kViewerKeyW, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kViewerKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     std::wstring value = wide(text);
     RegSetValueExW(key, wide(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -17,25 +19,15 @@ void setViewerValue(const char* name, const std::string& text) {
 }
 
 std::string readViewerValue(const char* name) {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kViewerKeyW, 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
-    char text[600] = {};
-    DWORD bytes = sizeof text - 1;
-    RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &bytes);
-    RegCloseKey(key);
-    return text;
-}
-
-bool viewerValueExists(const char* name) {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kViewerKeyW, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    bool exists = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return exists;
+    wchar_t text[600] = {};
+    DWORD bytes = sizeof text - 2;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kViewerKey, wide(name).c_str(), RRF_RT_REG_SZ, nullptr, text, &bytes)) return "";
+    std::wstring value = text;
+    return std::string(value.begin(), value.end());
 }
 
 void deleteViewerKey() {
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kViewerKeyW);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kViewerKey);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Diamond Sierra");
 }
 
@@ -78,13 +70,8 @@ std::vector<PBRecord> BufferFile::records() const {
 }
 
 SignalProbe::SignalProbe(const wchar_t* baseName) {
-    std::wstring name = std::wstring(L"Global\\") + baseName;
-    event_ = CreateEventW(nullptr, FALSE, FALSE, name.c_str());
+    event_ = CreateEventW(nullptr, FALSE, FALSE, (std::wstring(L"Global\\") + baseName).c_str());
 }
-
-SignalProbe::~SignalProbe() { CloseHandle(event_); }
-
-bool SignalProbe::fired() { return WaitForSingleObject(event_, 0) == WAIT_OBJECT_0; }
 
 void TraceLogTest::SetUp() {
     HarnwickTest::SetUp();
@@ -95,8 +82,7 @@ void TraceLogTest::SetUp() {
 
 void TraceLogTest::TearDown() {
     setPBErrorObserver(nullptr, nullptr);
-    PBShutdown(2000);
-    pbRestart();
+    reconnect();
     deleteViewerKey();
     HarnwickTest::TearDown();
 }
@@ -111,18 +97,18 @@ void TraceLogTest::reconnect() {
     pbRestart();
 }
 
-void TraceLogTest::writeBufferFile(const std::vector<uint8_t>& bytes) {
-    HANDLE file = CreateFileA(bufferPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    ASSERT_EQ(written, bytes.size());
+bool TraceLogTest::reported(DWORD code) const {
+    for (const Report& r : reports)
+        if (r.code == code) return true;
+    return false;
 }
 
 void TraceLogTest::onReport(void* context, DWORD code, DWORD, const wchar_t* detail) {
     static_cast<TraceLogTest*>(context)->reports.push_back({code, detail});
+}
+
+void logText(const std::string& text, DWORD level) {
+    traceLineEx("log.cpp", 7, level, nullptr, nullptr, "%s", text.c_str());
 }
 
 std::string programBeside(const std::string& relativePath) {
@@ -150,11 +136,11 @@ bool startProgram(const std::string& commandLine, const std::string& outputPath,
     return ok;
 }
 
-int runProgram(const std::string& commandLine, const std::string& outputPath, DWORD waitMs) {
+int runProgram(const std::string& commandLine, const std::string& outputPath) {
     PROCESS_INFORMATION started;
     if (!startProgram(commandLine, outputPath, &started)) return -1;
     DWORD exitCode = DWORD(-1);
-    if (WaitForSingleObject(started.hProcess, waitMs) == WAIT_OBJECT_0) GetExitCodeProcess(started.hProcess, &exitCode);
+    if (WaitForSingleObject(started.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(started.hProcess, &exitCode);
     CloseHandle(started.hThread);
     CloseHandle(started.hProcess);
     return int(exitCode);

@@ -9,12 +9,11 @@
 #include "support/testenv.h"
 #include "tracelog/pbbuffer.h"
 #include "tracelog/pbclient.h"
-
-extern const wchar_t kViewerKeyW[];
+#include "tracelog/trace.h"
 
 void setViewerValue(const char* name, const std::string& text);
+// The value's text; empty when it (or the key) is missing.
 std::string readViewerValue(const char* name);
-bool viewerValueExists(const char* name);
 void deleteViewerKey();
 
 // The buffer file mapped on its own (not through the client's mapping).
@@ -22,10 +21,10 @@ class BufferFile {
 public:
     explicit BufferFile(const std::string& path);
     ~BufferFile();
-    bool ok() const { return view_ != nullptr; }
     uint8_t* bytes() { return view_; }
     uint64_t fileBytes() const { return fileBytes_; }
     uint32_t field(uint32_t offset) const { return pbRead32(view_ + offset); }
+    uint64_t time(uint32_t offset) const { return pbRead64(view_ + offset); }
     void setPair(uint32_t field, uint32_t value) { pbWritePair(view_, field, value); }
     bool valid(PBHeaderState* state = nullptr) const;
     // Every record from the data area start up to the write offset.
@@ -38,13 +37,13 @@ private:
     uint64_t fileBytes_ = 0;
 };
 
-// A named event of the protocol, opened (or created first) by the test.
+// A named auto-reset event of the protocol, opened (or created first) by the test.
 class SignalProbe {
 public:
     explicit SignalProbe(const wchar_t* baseName);
-    ~SignalProbe();
-    // Whether it was set since the last look (auto-reset: looking clears it).
-    bool fired();
+    ~SignalProbe() { CloseHandle(event_); }
+    // Whether it was set since the last look (looking clears it).
+    bool fired() { return WaitForSingleObject(event_, 0) == WAIT_OBJECT_0; }
 
 private:
     HANDLE event_;
@@ -67,8 +66,7 @@ protected:
     // Ends the client's connection so the next log call connects again.
     void reconnect();
     std::string bufferPath() const { return tempPath("PBIPC.pbd"); }
-    // Writes a file of the given bytes as the buffer file.
-    void writeBufferFile(const std::vector<uint8_t>& bytes);
+    bool reported(DWORD code) const;
 
     std::vector<Report> reports;
 
@@ -76,13 +74,14 @@ private:
     static void onReport(void* context, DWORD code, DWORD windowsError, const wchar_t* detail);
 };
 
-std::wstring wide(const std::string& text);
+// Logs one line, filed under "log.cpp" line 7.
+void logText(const std::string& text, DWORD level = TRACE_INFO);
 
-// Path of a program built beside this test program, or relative to it.
+// Path of a program relative to this test program's folder.
 std::string programBeside(const std::string& relativePath);
 // Starts a program with its standard output and error going to outputPath
 // (when given). The caller closes the returned handles.
 bool startProgram(const std::string& commandLine, const std::string& outputPath, PROCESS_INFORMATION* started);
-// Runs a program to its end (at most waitMs); its exit code, or -1.
-int runProgram(const std::string& commandLine, const std::string& outputPath, DWORD waitMs = 30000);
+// Runs a program to its end (at most 30 s); its exit code, or -1.
+int runProgram(const std::string& commandLine, const std::string& outputPath);
 std::string readText(const std::string& path);
