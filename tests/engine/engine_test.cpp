@@ -1,6 +1,5 @@
-// RUN and STOP in both processing modes, on the real three-filter graph in
-// the platform's graph manager and the virtual soundcard, plus a media
-// control that fails on command.
+// RUN and STOP in both processing modes, on the real three-filter graph and
+// the virtual soundcard, plus a media control that fails on command.
 #include <thread>
 
 #include "engine/engine.h"
@@ -47,24 +46,28 @@ public:
     HRESULT STDMETHODCALLTYPE StopWhenReady() override { return E_NOTIMPL; }
 };
 
+// A fake filter that also offers Interface, whose methods the derived class gives.
+template <class Interface, const IID& kIid>
+class FilterWith : public FakeFilter, public Interface {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!IsEqualIID(iid, kIid)) return FakeFilter::QueryInterface(iid, out);
+        *out = static_cast<Interface*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return FakeFilter::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return FakeFilter::Release(); }
+};
+
 // A plug-in that offers direct processing: halves every sample and counts the chunks.
-class DirectPlugin : public FakeFilter, public IHarnwickAmpDirect {
+class DirectPlugin : public FilterWith<IHarnwickAmpDirect, IID_IHarnwickAmpDirect> {
 public:
     LONG chunks = 0;
     int lastFrames = 0, lastChannels = 0;
     HANDLE gate = nullptr;  // when set, each chunk waits until it is signalled
     volatile LONG blocked = 0;
     DWORD chunkMs = 0;  // each chunk takes this long
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (IsEqualIID(iid, IID_IHarnwickAmpDirect)) {
-            *out = static_cast<IHarnwickAmpDirect*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return FakeFilter::QueryInterface(iid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return FakeFilter::AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return FakeFilter::Release(); }
     HRESULT STDMETHODCALLTYPE getParameterCount(int*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE getParameter(int, float*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE setParameter(int, float) override { return E_NOTIMPL; }
@@ -105,26 +108,28 @@ protected:
         resetEngineForTests();
         GraphTest::TearDown();
     }
+    void useDirect() {
+        pPlugin = &direct;
+        writeSettingFlag("DONT USE WINDOWS DX HANDLER", true);
+    }
     bool inputOpen() { return synth()->input.isOpen != 0; }
     bool outputOpen() { return dump()->filter->outputOpen != 0; }
+
+    FakeMediaControl control;  // outlive the loop's shut down in TearDown
+    DirectPlugin direct;
+    MessageBoxRecorder boxes;
 };
 
 TEST_F(EngineTest, FailedRunAndStopAreFinal) {
-    FakeMediaControl control;
     pMC = &control;
-    MessageBoxRecorder boxes;
     control.runResult = S_FALSE;
     EXPECT_EQ(1, startProcessing(nullptr));
     EXPECT_EQ(RUN_STATE_FAILED, runState());
-    ASSERT_EQ(1u, boxes.calls().size());
-    EXPECT_EQ("HRESULT: 0x1", boxes.calls()[0].text);
-    EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), boxes.calls()[0].flags & MB_ICONMASK);
     EXPECT_EQ(0, startProcessing(nullptr));
     EXPECT_EQ(0, stopProcessing());
     EXPECT_EQ(1, control.runs);
     EXPECT_EQ(0, control.stops);
-    // The streams opened before the failed Run stay open until the loop is shut down.
-    EXPECT_TRUE(inputOpen());
+    EXPECT_TRUE(inputOpen()) << "the streams stay open until the loop is shut down";
     shutdownProcessing();
     EXPECT_EQ(1, control.stops) << "shut down stops the graph whatever the run state";
     EXPECT_FALSE(inputOpen());
@@ -138,19 +143,15 @@ TEST_F(EngineTest, FailedRunAndStopAreFinal) {
     EXPECT_EQ(1, stopProcessing());
     EXPECT_EQ(RUN_STATE_FAILED, runState());
     EXPECT_EQ(2, control.stops);
-    ASSERT_EQ(2u, boxes.calls().size());
-    EXPECT_EQ("DirectX:\n\nThe plugin had a problem while stoping.", boxes.calls()[1].text);
-    EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), boxes.calls()[1].flags & MB_ICONMASK);
     EXPECT_FALSE(inputOpen()) << "the streams are closed whatever Stop said";
     EXPECT_FALSE(outputOpen());
-    pMC = control_;
+    ASSERT_EQ(2u, boxes.calls().size());
+    EXPECT_EQ("HRESULT: 0x1", boxes.calls()[0].text);
+    EXPECT_EQ("DirectX:\n\nThe plugin had a problem while stoping.", boxes.calls()[1].text);
 }
 
 TEST_F(EngineTest, ShutdownWaitsForAnEngineThreadThatOutlivedItsStop) {
-    MessageBoxRecorder boxes;
-    DirectPlugin direct;
-    pPlugin = &direct;
-    writeSettingFlag("DONT USE WINDOWS DX HANDLER", true);
+    useDirect();
     ASSERT_EQ(1, startProcessing(nullptr));
     ASSERT_EQ(RUN_STATE_RUNNING, runState());
     HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -159,7 +160,6 @@ TEST_F(EngineTest, ShutdownWaitsForAnEngineThreadThatOutlivedItsStop) {
     EXPECT_EQ(1, stopProcessing()) << "gives up after its 1 s poll";
     EXPECT_EQ(RUN_STATE_FAILED, runState());
     EXPECT_EQ(0, stopProcessing()) << "a failed loop refuses STOP";
-
     std::thread release([&] {
         Sleep(300);
         SetEvent(gate);
@@ -167,24 +167,19 @@ TEST_F(EngineTest, ShutdownWaitsForAnEngineThreadThatOutlivedItsStop) {
     shutdownProcessing();
     EXPECT_EQ(ENGINE_ENDED, engineState()) << "the thread has ended before shut down returns";
     EXPECT_FALSE(inputOpen());
-    EXPECT_FALSE(outputOpen());
     EXPECT_EQ(1, direct.refs) << "the direct interface is given back";
     EXPECT_EQ(RUN_STATE_STOPPED, runState());
     release.join();
     CloseHandle(gate);
-    pPlugin = plugin_;
 }
 
 // A capture device that delivers nothing yet (a soundcard still starting up)
 // keeps the engine thread in its wait for the device: STOP must end the
 // thread within its own wait all the same, though each chunk takes a while.
 TEST_F(EngineTest, StopEndsTheEngineThreadWhileTheCaptureDeliversNothing) {
-    MessageBoxRecorder boxes;
     FakeDevices devices;  // the capture position never moves
-    DirectPlugin direct;
     direct.chunkMs = 300;
-    pPlugin = &direct;
-    writeSettingFlag("DONT USE WINDOWS DX HANDLER", true);
+    useDirect();
     writeSettingFlag("USE_DIRECTX", true);
     ASSERT_EQ(1, startProcessing(nullptr));
     ASSERT_EQ(RUN_STATE_RUNNING, runState()) << "the first chunk is silence after the wait";
@@ -192,19 +187,16 @@ TEST_F(EngineTest, StopEndsTheEngineThreadWhileTheCaptureDeliversNothing) {
     EXPECT_EQ(RUN_STATE_STOPPED, runState()) << "the engine thread ended within STOP's wait";
     EXPECT_TRUE(boxes.calls().empty());
     shutdownProcessing();  // before the fakes go
-    pPlugin = plugin_;
 }
 
-// RUN and STOP in each mode: graph mode runs the real graph, direct mode the
-// engine thread through the plug-in's own interface (mono here, to see the
-// channels it is given); RUN and STOP twice change nothing; STOP takes the
-// path of the mode that runs, even when the setting was changed meanwhile.
+// Graph mode runs the real graph, direct mode the engine thread through the
+// plug-in's own interface (mono here, to see the channels it is given); RUN
+// and STOP twice change nothing; STOP takes the path of the mode that runs,
+// even when the setting was changed meanwhile.
 TEST_F(EngineTest, RunAndStopInEachMode) {
-    MessageBoxRecorder boxes;
-    DirectPlugin direct;
     pPlugin = &direct;
     for (bool startDirect : {false, true}) {
-        SCOPED_TRACE(startDirect ? "direct, then the setting says graph" : "graph, then the setting says direct");
+        SCOPED_TRACE(startDirect ? "direct" : "graph");
         writeSettingFlag("DONT USE WINDOWS DX HANDLER", startDirect);
         writeSettingInt("channels", startDirect ? 1 : 2);
         EXPECT_EQ(1, stopProcessing()) << "STOP while stopped changes nothing";
@@ -213,10 +205,8 @@ TEST_F(EngineTest, RunAndStopInEachMode) {
         ASSERT_EQ(RUN_STATE_RUNNING, runState());
         const int take = readSettingInt("TAKE_NUMBER");
         EXPECT_EQ(startDirect ? 2 : 1, take) << "every RUN is a new take";
-        EXPECT_TRUE(inputOpen());
-        EXPECT_TRUE(outputOpen());
+        EXPECT_TRUE(inputOpen() && outputOpen());
         if (startDirect) {
-            EXPECT_EQ(ENGINE_STREAMING, engineState());
             EXPECT_TRUE(waitFor([&] { return direct.chunks > 3; }));
             EXPECT_EQ(256, direct.lastFrames);
             EXPECT_EQ(1, direct.lastChannels);
@@ -229,8 +219,7 @@ TEST_F(EngineTest, RunAndStopInEachMode) {
         writeSettingFlag("DONT USE WINDOWS DX HANDLER", !startDirect);  // changed outside the program
         ASSERT_EQ(1, stopProcessing());
         EXPECT_EQ(RUN_STATE_STOPPED, runState());
-        EXPECT_FALSE(inputOpen());
-        EXPECT_FALSE(outputOpen());
+        EXPECT_FALSE(inputOpen() || outputOpen());
         if (startDirect) {
             EXPECT_EQ(ENGINE_ENDED, engineState());
         }
@@ -242,22 +231,11 @@ TEST_F(EngineTest, RunAndStopInEachMode) {
     }
     EXPECT_EQ(1, direct.refs) << "the direct interface is given back";
     EXPECT_TRUE(boxes.calls().empty());
-    pPlugin = plugin_;
 }
 
 // A plug-in with no property pages: the host dialog then shows only its buttons.
-class PagelessPlugin : public FakeFilter, public ISpecifyPropertyPages {
+class PagelessPlugin : public FilterWith<ISpecifyPropertyPages, IID_ISpecifyPropertyPages> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (IsEqualIID(iid, IID_ISpecifyPropertyPages)) {
-            *out = static_cast<ISpecifyPropertyPages*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return FakeFilter::QueryInterface(iid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return FakeFilter::AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return FakeFilter::Release(); }
     HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override {
         *pages = CAUUID{0, nullptr};
         return S_OK;
@@ -266,28 +244,25 @@ public:
 
 // The user clicks RUN and Exit again while the start's information box is up.
 struct ClickingBox {
-    int calls = 0;
-    BOOL dialogEnabled = TRUE;
-    static ClickingBox* current;
+    static int calls;
+    static BOOL dialogEnabled;
     static int WINAPI show(HWND, LPCSTR, LPCSTR, UINT) {
-        if (current->calls++ == 0) {
+        if (calls++ == 0) {
             HWND dialog = FindWindowA(nullptr, "Harnwick soundcard loopback host");
-            current->dialogEnabled = IsWindowEnabled(dialog);
+            dialogEnabled = IsWindowEnabled(dialog);
             SendMessageA(dialog, WM_COMMAND, IDC_HOST_RUN_STOP, 0);
             SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         }
         return IDOK;
     }
 };
-ClickingBox* ClickingBox::current = nullptr;
+int ClickingBox::calls = 0;
+BOOL ClickingBox::dialogEnabled = TRUE;
 
 TEST_F(EngineTest, HostDialogIgnoresItsButtonsWhileAStartShowsABox) {
-    FakeMediaControl control;
     control.runResult = S_FALSE;  // the start ends with an information box
     pMC = &control;
     PagelessPlugin plugin;
-    ClickingBox box;
-    ClickingBox::current = &box;
     PlatformOverride seam;
     seam.api().messageBoxA = ClickingBox::show;
     writeSettingInt("times", 1);  // no first-start wizard
@@ -301,11 +276,10 @@ TEST_F(EngineTest, HostDialogIgnoresItsButtonsWhileAStartShowsABox) {
                     pressButton(dialog, IDOK);
                 });
     EXPECT_EQ(1, control.runs) << "RUN is not entered again";
-    EXPECT_EQ(1, box.calls);
-    EXPECT_FALSE(box.dialogEnabled) << "the dialog takes no clicks while it starts";
+    EXPECT_EQ(1, ClickingBox::calls);
+    EXPECT_FALSE(ClickingBox::dialogEnabled) << "the dialog takes no clicks while it starts";
     EXPECT_FALSE(ended) << "Exit does not end the dialog under the start";
     EXPECT_EQ(1, control.stops) << "Exit shuts the loop down";
-    pMC = control_;
 }
 
 }  // namespace

@@ -39,13 +39,7 @@ HRESULT FakeDirectSound::CreateSoundBuffer(LPCDSBUFFERDESC description, LPLPDIRE
     const bool primary = description->dwFlags & DSBCAPS_PRIMARYBUFFER;
     if (primary ? primaryFails : secondaryFails) return DSERR_OUTOFMEMORY;
     FakeSoundBuffer* made = new FakeSoundBuffer(primary ? primaryBytes : description->dwBufferBytes, primary);
-    if (primary) {
-        primaryBuffer = made;
-    } else {
-        secondary = made;
-        secondaryDescription = *description;
-        secondaryFormat = *description->lpwfxFormat;
-    }
+    (primary ? primaryBuffer : secondary) = made;
     made->AddRef();  // one for the caller, one kept here for the test
     *buffer = made;
     return DS_OK;
@@ -56,17 +50,9 @@ HRESULT FakeDirectSound::GetCaps(LPDSCAPS caps) {
     return DS_OK;
 }
 
-ULONG FakeNotify::AddRef() { return owner_->AddRef(); }
-ULONG FakeNotify::Release() { return owner_->Release(); }
-
-HRESULT FakeNotify::SetNotificationPositions(DWORD count, LPCDSBPOSITIONNOTIFY positions) {
-    owner_->positions.assign(positions, positions + count);
-    return DS_OK;
-}
-
 HRESULT FakeCaptureBuffer::QueryInterface(REFIID iid, void** object) {
     if (IsEqualIID(iid, IID_IDirectSoundNotify)) {
-        *object = static_cast<IDirectSoundNotify*>(&notify);
+        *object = static_cast<IDirectSoundNotify*>(this);
         AddRef();
         return S_OK;
     }
@@ -74,16 +60,13 @@ HRESULT FakeCaptureBuffer::QueryInterface(REFIID iid, void** object) {
     return E_NOINTERFACE;
 }
 
-
 FakeCapture::~FakeCapture() {
     if (buffer) buffer->Release();
 }
 
-HRESULT FakeCapture::CreateCaptureBuffer(LPCDSCBUFFERDESC description, LPDIRECTSOUNDCAPTUREBUFFER* made, LPUNKNOWN) {
+HRESULT FakeCapture::CreateCaptureBuffer(LPCDSCBUFFERDESC, LPDIRECTSOUNDCAPTUREBUFFER* made, LPUNKNOWN) {
     if (FAILED(createResult)) return createResult;
     buffer = new FakeCaptureBuffer(grantedBytes);
-    buffer->description = *description;
-    buffer->format = *description->lpwfxFormat;
     buffer->AddRef();
     *made = buffer;
     return DS_OK;
@@ -104,38 +87,7 @@ HRESULT WINAPI fakeCreate(LPCGUID, Object* object, LPUNKNOWN) {
     return DS_OK;
 }
 
-MMRESULT openDriver(FakeWaveDriver& driver, UINT id, LPCWAVEFORMATEX format, DWORD_PTR callback, DWORD flags) {
-    driver.calls.push_back("open");
-    driver.deviceId = id;
-    driver.format = *format;
-    driver.callback = callback;
-    driver.openFlags = flags;
-    if (driver.openResult != MMSYSERR_NOERROR) return driver.openResult;
-    driver.open = true;
-    return MMSYSERR_NOERROR;
-}
-
-void logCall(FakeWaveDriver& driver, const char* name) {
-    if (!driver.instant) driver.calls.push_back(name);
-}
-
-MMRESULT prepare(FakeWaveDriver& driver, LPWAVEHDR header) {
-    logCall(driver, "prepare");
-    header->dwFlags |= WHDR_PREPARED;
-    ++driver.prepared;
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT unprepare(FakeWaveDriver& driver, LPWAVEHDR header) {
-    logCall(driver, "unprepare");
-    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-    if (header->dwFlags & WHDR_PREPARED) --driver.prepared;
-    header->dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
-}
-
 MMRESULT enqueue(FakeWaveDriver& driver, LPWAVEHDR header) {
-    logCall(driver, "queue");
     if (driver.writeResult != MMSYSERR_NOERROR) return driver.writeResult;
     header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     driver.queue.push_back(header);
@@ -154,29 +106,36 @@ MMRESULT WINAPI fakeErrorText(MMRESULT code, LPSTR text, UINT size) {
 
 // The calls both directions share, for the driver `driver()` gives.
 template <FakeWaveDriver& (*driver)(), class Handle>
-MMRESULT WINAPI fakeOpen(Handle* device, UINT id, LPCWAVEFORMATEX format, DWORD_PTR callback, DWORD_PTR,
-                         DWORD flags) {
-    const MMRESULT result = openDriver(driver(), id, format, callback, flags);
-    if (result == MMSYSERR_NOERROR) *device = reinterpret_cast<Handle>(&driver());
-    return result;
+MMRESULT WINAPI fakeOpen(Handle* device, UINT id, LPCWAVEFORMATEX format, DWORD_PTR callback, DWORD_PTR, DWORD) {
+    FakeWaveDriver& d = driver();
+    d.deviceId = id;
+    d.format = *format;
+    d.callback = callback;
+    if (d.openResult != MMSYSERR_NOERROR) return d.openResult;
+    d.open = true;
+    *device = reinterpret_cast<Handle>(&d);
+    return MMSYSERR_NOERROR;
 }
 template <FakeWaveDriver& (*driver)(), class Handle>
 MMRESULT WINAPI fakePrepare(Handle, LPWAVEHDR header, UINT) {
-    return prepare(driver(), header);
+    header->dwFlags |= WHDR_PREPARED;
+    ++driver().prepared;
+    return MMSYSERR_NOERROR;
 }
 template <FakeWaveDriver& (*driver)(), class Handle>
 MMRESULT WINAPI fakeUnprepare(Handle, LPWAVEHDR header, UINT) {
-    return unprepare(driver(), header);
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    if (header->dwFlags & WHDR_PREPARED) --driver().prepared;
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
 }
 template <FakeWaveDriver& (*driver)(), class Handle>
 MMRESULT WINAPI fakeReset(Handle) {
-    logCall(driver(), "reset");
     returnAll(driver());
     return MMSYSERR_NOERROR;
 }
 template <FakeWaveDriver& (*driver)(), class Handle>
 MMRESULT WINAPI fakeClose(Handle) {
-    logCall(driver(), "close");
     driver().open = false;
     return MMSYSERR_NOERROR;
 }
@@ -200,12 +159,10 @@ MMRESULT WINAPI fakeWaveInAddBuffer(HWAVEIN, LPWAVEHDR h, UINT) {
     return result;
 }
 MMRESULT WINAPI fakeWaveInStart(HWAVEIN) {
-    logCall(inDriver(), "start");
     inDriver().started = true;
     return MMSYSERR_NOERROR;
 }
 MMRESULT WINAPI fakeWaveInStop(HWAVEIN) {
-    logCall(inDriver(), "stop");
     inDriver().started = false;
     return MMSYSERR_NOERROR;
 }

@@ -9,7 +9,6 @@
 #include <dsound.h>
 
 #include <deque>
-#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -51,9 +50,6 @@ public:
     FakeRing ring;
     bool primary;
     bool playing = false;
-    DWORD playFlags = 0;
-    int stops = 0;
-    WAVEFORMATEX format = {};
     FakeRefCount count;
 
     STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
@@ -74,21 +70,16 @@ public:
         return ring.lock(offset, bytes, p1, n1, p2, n2);
     }
     STDMETHOD(Play)(DWORD, DWORD, DWORD flags) override {
-        playing = true;
-        playFlags = flags;
+        playing = flags == DSBPLAY_LOOPING;
         return DS_OK;
     }
     STDMETHOD(SetCurrentPosition)(DWORD) override { return E_NOTIMPL; }
-    STDMETHOD(SetFormat)(LPCWAVEFORMATEX f) override {
-        format = *f;
-        return DS_OK;
-    }
+    STDMETHOD(SetFormat)(LPCWAVEFORMATEX) override { return DS_OK; }
     STDMETHOD(SetVolume)(LONG) override { return E_NOTIMPL; }
     STDMETHOD(SetPan)(LONG) override { return E_NOTIMPL; }
     STDMETHOD(SetFrequency)(DWORD) override { return E_NOTIMPL; }
     STDMETHOD(Stop)() override {
         playing = false;
-        ++stops;
         return DS_OK;
     }
     STDMETHOD(Unlock)(LPVOID, DWORD, LPVOID, DWORD) override { return DS_OK; }
@@ -103,9 +94,6 @@ public:
     bool secondaryFails = false;
     bool primaryFails = false;
     DWORD primaryBytes = 65536;
-    std::vector<DWORD> cooperativeLevels;
-    DSBUFFERDESC secondaryDescription = {};
-    WAVEFORMATEX secondaryFormat = {};
     FakeSoundBuffer* secondary = nullptr;  // the fake's own reference
     FakeSoundBuffer* primaryBuffer = nullptr;
     FakeRefCount count;
@@ -117,7 +105,6 @@ public:
     STDMETHOD(GetCaps)(LPDSCAPS caps) override;
     STDMETHOD(DuplicateSoundBuffer)(LPDIRECTSOUNDBUFFER, LPLPDIRECTSOUNDBUFFER) override { return E_NOTIMPL; }
     STDMETHOD(SetCooperativeLevel)(HWND, DWORD level) override {
-        cooperativeLevels.push_back(level);
         return level == DSSCL_WRITEPRIMARY && writePrimaryRefused ? DSERR_UNSUPPORTED : DS_OK;
     }
     STDMETHOD(Compact)() override { return E_NOTIMPL; }
@@ -126,33 +113,14 @@ public:
     STDMETHOD(Initialize)(LPCGUID) override { return E_NOTIMPL; }
 };
 
-class FakeCaptureBuffer;
-
-class FakeNotify : public IDirectSoundNotify {
+// The capture buffer and its notification part in one object, as one count.
+class FakeCaptureBuffer : public IDirectSoundCaptureBuffer, public IDirectSoundNotify {
 public:
-    explicit FakeNotify(FakeCaptureBuffer* owner) : owner_(owner) {}
-    virtual ~FakeNotify() = default;
-    STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
-    STDMETHOD_(ULONG, AddRef)() override;
-    STDMETHOD_(ULONG, Release)() override;
-    STDMETHOD(SetNotificationPositions)(DWORD count, LPCDSBPOSITIONNOTIFY positions) override;
-
-private:
-    FakeCaptureBuffer* owner_;  // not counted: the notify part lives inside its buffer
-};
-
-class FakeCaptureBuffer : public IDirectSoundCaptureBuffer {
-public:
-    explicit FakeCaptureBuffer(DWORD bytes) : notify(this) { ring.bytes.assign(bytes, 0); }
+    explicit FakeCaptureBuffer(DWORD bytes) { ring.bytes.assign(bytes, 0); }
     virtual ~FakeCaptureBuffer() = default;
     FakeRing ring;
-    FakeNotify notify;
     std::vector<DSBPOSITIONNOTIFY> positions;
     bool started = false;
-    DWORD startFlags = 0;
-    int stops = 0;
-    DSCBUFFERDESC description = {};
-    WAVEFORMATEX format = {};
     FakeRefCount count;
 
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override;
@@ -170,16 +138,18 @@ public:
         return ring.lock(offset, bytes, p1, n1, p2, n2);
     }
     STDMETHOD(Start)(DWORD flags) override {
-        started = true;
-        startFlags = flags;
+        started = flags == DSCBSTART_LOOPING;
         return DS_OK;
     }
     STDMETHOD(Stop)() override {
         started = false;
-        ++stops;
         return DS_OK;
     }
     STDMETHOD(Unlock)(LPVOID, DWORD, LPVOID, DWORD) override { return DS_OK; }
+    STDMETHOD(SetNotificationPositions)(DWORD n, LPCDSBPOSITIONNOTIFY table) override {
+        positions.assign(table, table + n);
+        return DS_OK;
+    }
 
     // Signals the event of the notification at this position in the table.
     void signal(int entry) { SetEvent(positions.at(entry).hEventNotify); }
@@ -203,20 +173,19 @@ public:
 };
 
 // One fake wave driver (either direction): headers handed to it wait in its
-// queue until the test completes them.
+// queue until the test completes them; like a real driver it refuses to
+// unprepare a header still queued.
 struct FakeWaveDriver {
     MMRESULT openResult = MMSYSERR_NOERROR;
     MMRESULT writeResult = MMSYSERR_NOERROR;  // waveOutWrite / waveInAddBuffer
     UINT deviceId = 12345;
     WAVEFORMATEX format = {};
     DWORD_PTR callback = 0;
-    DWORD openFlags = 0;
     bool open = false;
     bool started = false;
     std::deque<WAVEHDR*> queue;
-    std::vector<std::string> calls;   // names of the calls in order
     std::vector<std::vector<short>> written;  // waveOut: samples of each queued header
-    int prepared = 0;                 // headers prepared minus unprepared
+    int prepared = 0;                         // headers prepared minus unprepared
     // A driver that keeps up by itself (for benchmarks): waveOut hands each
     // header back at once; waveIn completes every queued header but the newest,
     // leaving its data as it is. Nothing is logged or copied.
