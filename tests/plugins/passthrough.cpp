@@ -79,8 +79,6 @@ HRESULT PassThroughOutput::decideBufferSize(IMemAllocator* allocator, ALLOCATOR_
     return allocator->SetProperties(&wanted, &granted);
 }
 
-PassThroughFilter* PassThroughFilter::create() { return new (std::nothrow) PassThroughFilter(); }
-
 PassThroughFilter::PassThroughFilter()
     : BaseFilter("Test pass-through", nullptr, &lock_, CLSID_TestPassThrough), input(this), output(this) {
     InitializeCriticalSection(&lock_);
@@ -122,7 +120,7 @@ public:
         if (!out) return E_POINTER;
         *out = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        PassThroughFilter* filter = PassThroughFilter::create();
+        PassThroughFilter* filter = new (std::nothrow) PassThroughFilter();
         if (!filter) return E_OUTOFMEMORY;
         filter->NonDelegatingAddRef();
         HRESULT hr = filter->NonDelegatingQueryInterface(iid, out);

@@ -1,14 +1,12 @@
-// A minimal in-place pass-through effect for tests: one input pin "In" and
-// one output pin "Out"; each sample received is delivered downstream, on the
-// receiving thread, before Receive returns. It counts what it sees so tests
-// can check the stream, and it can be told to keep samples instead.
+// A minimal in-place pass-through effect for tests: each sample its input pin
+// "In" receives goes on through its output pin "Out" on the receiving thread.
+// It counts what it sees, and it can be told to keep samples instead.
 #pragma once
 
 #include <atomic>
 
 #include "filters/framework.h"
 
-// {6A1C6D2F-3F0B-4E4B-9C5A-2B7E8D10A4C1}
 extern const CLSID CLSID_TestPassThrough;
 
 class PassThroughFilter;
@@ -37,8 +35,7 @@ private:
 
 class PassThroughFilter : public BaseFilter {
 public:
-    // A new filter with a count of 0, or null.
-    static PassThroughFilter* create();
+    PassThroughFilter();
     ~PassThroughFilter() override;
 
     int pinCount() override { return 2; }
@@ -61,7 +58,6 @@ public:
     void releaseKept();
 
 private:
-    PassThroughFilter();
     CRITICAL_SECTION lock_;
     static const int kMaxKept = 16;
     IMediaSample* kept_[kMaxKept] = {};

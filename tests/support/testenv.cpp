@@ -5,7 +5,8 @@
 #include "settings/settings.h"
 #include "tracelog/trace.h"
 
-void deleteSettingsKey() {
+// Removes the settings key and its now-empty parents.
+static void deleteSettingsKey() {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKey);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmark Labs\\Harnwick Live");
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmark Labs");

@@ -24,8 +24,6 @@ private:
     std::string tempDir_;
 };
 
-// Removes the settings key and its now-empty parents.
-void deleteSettingsKey();
 // Whether the settings key exists at all.
 bool settingsKeyExists();
 // Deletes a folder and everything below it.
