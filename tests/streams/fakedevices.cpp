@@ -38,7 +38,7 @@ FakeDirectSound::~FakeDirectSound() {
 HRESULT FakeDirectSound::CreateSoundBuffer(LPCDSBUFFERDESC description, LPLPDIRECTSOUNDBUFFER buffer, LPUNKNOWN) {
     const bool primary = description->dwFlags & DSBCAPS_PRIMARYBUFFER;
     if (primary ? primaryFails : secondaryFails) return DSERR_OUTOFMEMORY;
-    FakeSoundBuffer* made = new FakeSoundBuffer(primary ? primaryBytes : description->dwBufferBytes, primary);
+    FakeSoundBuffer* made = new FakeSoundBuffer(primary ? primaryBytes : description->dwBufferBytes);
     (primary ? primaryBuffer : secondary) = made;
     made->AddRef();  // one for the caller, one kept here for the test
     *buffer = made;

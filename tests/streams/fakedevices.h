@@ -13,14 +13,17 @@
 
 #include "platform/platform.h"
 
-// Reference counting shared by the fakes; they delete themselves at zero.
-class FakeRefCount {
+// Reference counting for the fakes (they delete themselves at zero), with no
+// interface beyond their own.
+template <class Interface>
+class FakeObject : public Interface {
 public:
-    ULONG addRef() { return ++refs_; }
-    template <class T>
-    ULONG release(T* self) {
+    virtual ~FakeObject() = default;
+    STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
+    STDMETHOD_(ULONG, Release)() override {
         const ULONG left = --refs_;
-        if (left == 0) delete self;
+        if (left == 0) delete this;
         return left;
     }
     ULONG refs() const { return refs_; }
@@ -43,18 +46,12 @@ struct FakeRing {
     DWORD size() const { return static_cast<DWORD>(bytes.size()); }
 };
 
-class FakeSoundBuffer : public IDirectSoundBuffer {
+class FakeSoundBuffer : public FakeObject<IDirectSoundBuffer> {
 public:
-    explicit FakeSoundBuffer(DWORD bytes, bool primary) : primary(primary) { ring.bytes.assign(bytes, 0); }
-    virtual ~FakeSoundBuffer() = default;
+    explicit FakeSoundBuffer(DWORD bytes) { ring.bytes.assign(bytes, 0); }
     FakeRing ring;
-    bool primary;
     bool playing = false;
-    FakeRefCount count;
 
-    STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
-    STDMETHOD_(ULONG, AddRef)() override { return count.addRef(); }
-    STDMETHOD_(ULONG, Release)() override { return count.release(this); }
     STDMETHOD(GetCaps)(LPDSBCAPS caps) override {
         caps->dwBufferBytes = ring.size();
         return DS_OK;
@@ -86,9 +83,9 @@ public:
     STDMETHOD(Restore)() override { return E_NOTIMPL; }
 };
 
-class FakeDirectSound : public IDirectSound {
+class FakeDirectSound : public FakeObject<IDirectSound> {
 public:
-    virtual ~FakeDirectSound();
+    ~FakeDirectSound() override;
     bool emulated = false;
     bool writePrimaryRefused = false;
     bool secondaryFails = false;
@@ -96,11 +93,7 @@ public:
     DWORD primaryBytes = 65536;
     FakeSoundBuffer* secondary = nullptr;  // the fake's own reference
     FakeSoundBuffer* primaryBuffer = nullptr;
-    FakeRefCount count;
 
-    STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
-    STDMETHOD_(ULONG, AddRef)() override { return count.addRef(); }
-    STDMETHOD_(ULONG, Release)() override { return count.release(this); }
     STDMETHOD(CreateSoundBuffer)(LPCDSBUFFERDESC description, LPLPDIRECTSOUNDBUFFER buffer, LPUNKNOWN) override;
     STDMETHOD(GetCaps)(LPDSCAPS caps) override;
     STDMETHOD(DuplicateSoundBuffer)(LPDIRECTSOUNDBUFFER, LPLPDIRECTSOUNDBUFFER) override { return E_NOTIMPL; }
@@ -114,18 +107,15 @@ public:
 };
 
 // The capture buffer and its notification part in one object, as one count.
-class FakeCaptureBuffer : public IDirectSoundCaptureBuffer, public IDirectSoundNotify {
+class FakeCaptureBuffer : public FakeObject<IDirectSoundCaptureBuffer>, public IDirectSoundNotify {
 public:
     explicit FakeCaptureBuffer(DWORD bytes) { ring.bytes.assign(bytes, 0); }
-    virtual ~FakeCaptureBuffer() = default;
     FakeRing ring;
     std::vector<DSBPOSITIONNOTIFY> positions;
-    bool started = false;
-    FakeRefCount count;
 
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override;
-    STDMETHOD_(ULONG, AddRef)() override { return count.addRef(); }
-    STDMETHOD_(ULONG, Release)() override { return count.release(this); }
+    STDMETHOD_(ULONG, AddRef)() override { return FakeObject::AddRef(); }
+    STDMETHOD_(ULONG, Release)() override { return FakeObject::Release(); }
     STDMETHOD(GetCaps)(LPDSCBCAPS caps) override {
         caps->dwBufferBytes = ring.size();
         return DS_OK;
@@ -137,14 +127,8 @@ public:
     STDMETHOD(Lock)(DWORD offset, DWORD bytes, LPVOID* p1, LPDWORD n1, LPVOID* p2, LPDWORD n2, DWORD) override {
         return ring.lock(offset, bytes, p1, n1, p2, n2);
     }
-    STDMETHOD(Start)(DWORD flags) override {
-        started = flags == DSCBSTART_LOOPING;
-        return DS_OK;
-    }
-    STDMETHOD(Stop)() override {
-        started = false;
-        return DS_OK;
-    }
+    STDMETHOD(Start)(DWORD) override { return DS_OK; }
+    STDMETHOD(Stop)() override { return DS_OK; }
     STDMETHOD(Unlock)(LPVOID, DWORD, LPVOID, DWORD) override { return DS_OK; }
     STDMETHOD(SetNotificationPositions)(DWORD n, LPCDSBPOSITIONNOTIFY table) override {
         positions.assign(table, table + n);
@@ -155,17 +139,13 @@ public:
     void signal(int entry) { SetEvent(positions.at(entry).hEventNotify); }
 };
 
-class FakeCapture : public IDirectSoundCapture {
+class FakeCapture : public FakeObject<IDirectSoundCapture> {
 public:
-    virtual ~FakeCapture();
+    ~FakeCapture() override;
     HRESULT createResult = DS_OK;
     DWORD grantedBytes = 65536;
     FakeCaptureBuffer* buffer = nullptr;  // the fake's own reference
-    FakeRefCount count;
 
-    STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
-    STDMETHOD_(ULONG, AddRef)() override { return count.addRef(); }
-    STDMETHOD_(ULONG, Release)() override { return count.release(this); }
     STDMETHOD(CreateCaptureBuffer)(LPCDSCBUFFERDESC description, LPDIRECTSOUNDCAPTUREBUFFER* buffer,
                                    LPUNKNOWN) override;
     STDMETHOD(GetCaps)(LPDSCCAPS) override { return E_NOTIMPL; }

@@ -281,8 +281,8 @@ TEST_F(CaptureReadTest, ReadReturnsAChunkOnlyOnceTheDriverIsPastItsEnd) {
     EXPECT_EQ(1u, buffer->ring.locks.size()) << "nothing locked";
     EXPECT_EQ(0.0f, destination[0]);
     closeInput(in);
-    EXPECT_EQ(1u, buffer->count.refs()) << "buffer and notification released";
-    EXPECT_EQ(1u, devices.capture->count.refs());
+    EXPECT_EQ(1u, buffer->refs()) << "buffer and notification released";
+    EXPECT_EQ(1u, devices.capture->refs());
 
     // Chunk bytes that do not divide the buffer: a chunk ending past the last
     // notification is read when captured, and not before.
@@ -376,7 +376,7 @@ TEST_F(CaptureReadTest, ChunkTooLargeForTheCaptureBufferIsCapped) {
     EXPECT_EQ(0, openInput(in, nullptr, 44100, 2));
     ASSERT_EQ(3u, boxes.calls().size());
     EXPECT_NE(std::string::npos, boxes.calls()[2].text.find("too small for live input"));
-    EXPECT_EQ(1u, devices.capture->count.refs());
+    EXPECT_EQ(1u, devices.capture->refs());
 }
 
 TEST_F(InputStreamTest, FailureMessages) {
@@ -391,7 +391,7 @@ TEST_F(InputStreamTest, FailureMessages) {
     devices.createResult = DS_OK;
     devices.capture->createResult = DSERR_BADFORMAT;
     EXPECT_EQ(0, openInput(in, nullptr, 44100, 2));
-    EXPECT_EQ(1u, devices.capture->count.refs()) << "capture object released";
+    EXPECT_EQ(1u, devices.capture->refs()) << "capture object released";
     writeSettingText("USE_DIRECTX", "");
     devices.waveIn.openResult = MMSYSERR_BADDEVICEID;
     EXPECT_EQ(0, openInput(in, nullptr, 44100, 2));

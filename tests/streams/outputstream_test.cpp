@@ -80,8 +80,8 @@ TEST_F(DirectSoundTest, OpenAndCloseAreIdempotent) {
     EXPECT_EQ(1, closeOutput(out, isOpen));
     EXPECT_EQ(0, isOpen);
     EXPECT_FALSE(secondary->playing);
-    EXPECT_EQ(1u, secondary->count.refs()) << "only the fake's own reference is left";
-    EXPECT_EQ(1u, devices.directSound->count.refs());
+    EXPECT_EQ(1u, secondary->refs()) << "only the fake's own reference is left";
+    EXPECT_EQ(1u, devices.directSound->refs());
 }
 
 // The first chunk goes to the device's write cursor (the device played on
@@ -280,8 +280,8 @@ TEST_F(OutputStreamTest, FailureMessages) {
     devices.createResult = DS_OK;
     devices.directSound->primaryFails = true;
     EXPECT_EQ(0, openOutput(out, isOpen, nullptr, 44100, 2));
-    EXPECT_EQ(1u, devices.directSound->secondary->count.refs()) << "secondary released";
-    EXPECT_EQ(1u, devices.directSound->count.refs());
+    EXPECT_EQ(1u, devices.directSound->secondary->refs()) << "secondary released";
+    EXPECT_EQ(1u, devices.directSound->refs());
 
     writeSettingText("USE_DIRECTX", "FALSE");
     devices.waveOut.openResult = MMSYSERR_ALLOCATED;
@@ -332,7 +332,7 @@ TEST_F(DirectSoundTest, AcceleratedOutputQuestion) {
         EXPECT_EQ(owner, boxes.calls()[0].owner);
         EXPECT_EQ(c.storedAfter, readSettingText("PRIMARY"));
         EXPECT_EQ(c.opened ? out.pSecondary : nullptr, out.pWriteBuffer);
-        EXPECT_EQ(1u + c.opened, devices.directSound->count.refs()) << "held while open, released on Cancel";
+        EXPECT_EQ(1u + c.opened, devices.directSound->refs()) << "held while open, released on Cancel";
         closeOutput(out, isOpen);
     }
     // A device that takes write-primary access: the primary buffer is the ring.
