@@ -1,9 +1,8 @@
 // The plug-in's filter streaming: samples of a known signal pushed into its
 // input pin (from a stand-in upstream pin) reach a test sink processed, in
 // place or, when the upstream samples are read-only, as a copy.
-#include <algorithm>
-#include <atomic>
 #include <cmath>
+#include <string>
 
 #include "ampdsp.h"
 #include "amptest.h"
