@@ -24,8 +24,8 @@ TEST_F(DeviceLookupTest, StoredPositionsGiveTheirDevice) {
         int position;  // -1: nothing stored
         bool found;
         const GUID* guid;
-    } cases[] = {{-1, true, &none},  {0, true, &none},    {1, true, &kCardA},
-                 {2, true, &kCardB}, {3, false, &none},   {-100, false, &none}};  // -100: the dialog's placeholder
+    } cases[] = {{-1, true, &none},  {0, true, &none},  {1, true, &kCardA},
+                 {2, true, &kCardB}, {3, false, &none}, {-100, false, &none}};  // -100: the dialog's placeholder
     PlatformOverride seam;
     seam.api().directSoundEnumerateA = enumerateThree;
     seam.api().directSoundCaptureEnumerateA = enumerateThree;
