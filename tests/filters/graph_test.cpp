@@ -4,39 +4,20 @@
 
 #include "settings/settings.h"
 
-TEST_F(GraphTest, ConnectingHandsTheAgreedFormatToTheDumpPinAndSizesTheReadersBuffer) {
+TEST_F(GraphTest, ConnectingHandsTheAgreedFormatToTheDumpPin) {
     connectAll(1, 48000);
-
     AM_MEDIA_TYPE expected = floatAudioType(1, 48000);
     ASSERT_EQ(18u, expected.cbFormat);
     DumpInputPin* pin = dump()->pin;
     EXPECT_EQ(0, memcmp(&pin->storedFormat, expected.pbFormat, 18));
-
-    // The dump pin offers exactly that type, then ends its list.
-    IEnumMediaTypes* types = nullptr;
-    ASSERT_EQ(S_OK, writerPin_->EnumMediaTypes(&types));
-    AM_MEDIA_TYPE* offered[2] = {};
-    ULONG got = 0;
-    EXPECT_EQ(S_FALSE, types->Next(2, offered, &got));
-    types->Release();
-    ASSERT_EQ(1u, got);
-    EXPECT_TRUE(offered[0]->subtype == MEDIASUBTYPE_IEEE_FLOAT);
-    EXPECT_TRUE(mediaTypesEqual(*offered[0], expected));
-    EXPECT_EQ(4u, offered[0]->lSampleSize);
-    EXPECT_TRUE(offered[0]->bFixedSizeSamples);
-    deleteMediaType(offered[0]);
-
     // Both connections carry the type they were made with.
-    AM_MEDIA_TYPE carried = {};
-    ASSERT_EQ(S_OK, readerPin_->ConnectionMediaType(&carried));
-    EXPECT_TRUE(mediaTypesEqual(carried, expected));
-    freeMediaType(carried);
-    ASSERT_EQ(S_OK, writerPin_->ConnectionMediaType(&carried));
-    EXPECT_TRUE(mediaTypesEqual(carried, expected));
-    EXPECT_EQ(1, reinterpret_cast<WAVEFORMATEX*>(carried.pbFormat)->nChannels);
-    freeMediaType(carried);
+    for (IPin* end : {readerPin_, writerPin_}) {
+        AM_MEDIA_TYPE carried = {};
+        ASSERT_EQ(S_OK, end->ConnectionMediaType(&carried));
+        EXPECT_TRUE(mediaTypesEqual(carried, expected));
+        freeMediaType(carried);
+    }
     freeMediaType(expected);
-
     // An upstream format that announced extra bytes it did not hand over:
     // the dump offers only the 18 bytes it stores.
     pin->storedFormat.cbSize = 22;
@@ -45,15 +26,6 @@ TEST_F(GraphTest, ConnectingHandsTheAgreedFormatToTheDumpPinAndSizesTheReadersBu
     EXPECT_EQ(18u, stored.cbFormat);
     EXPECT_EQ(0, reinterpret_cast<WAVEFORMATEX*>(stored.pbFormat)->cbSize);
     freeMediaType(stored);
-
-    // The reader asks for one buffer of 131072 bytes aligned to 8.
-    IMemAllocator* allocator = synth()->stream->allocator();
-    ASSERT_NE(nullptr, allocator);
-    ALLOCATOR_PROPERTIES props = {};
-    ASSERT_EQ(S_OK, allocator->GetProperties(&props));
-    EXPECT_EQ(1, props.cBuffers);
-    EXPECT_EQ(131072, props.cbBuffer);
-    EXPECT_EQ(8, props.cbAlign);
 }
 
 TEST_F(GraphTest, ReaderAndDumpCheckMediaTypes) {
@@ -82,51 +54,34 @@ TEST_F(GraphTest, ReaderAndDumpCheckMediaTypes) {
         EXPECT_EQ(c.dump, dump()->pin->checkMediaType(&mt));
         freeMediaType(mt);
     }
-
-    // The reader offers no type of its own.
-    AM_MEDIA_TYPE mt = {};
-    EXPECT_EQ(E_UNEXPECTED, synth()->stream->getMediaType(0, &mt));
-    EXPECT_EQ(VFW_S_NO_MORE_ITEMS, synth()->stream->getMediaType(1, &mt));
-    EXPECT_EQ(E_INVALIDARG, synth()->stream->getMediaType(-1, &mt));
-    EXPECT_EQ(E_INVALIDARG, dump()->pin->getMediaType(-1, &mt));
-    EXPECT_EQ(VFW_S_NO_MORE_ITEMS, dump()->pin->getMediaType(1, &mt));
 }
 
-TEST_F(GraphTest, RefusedTypeLeavesThePinsUnconnected) {
+// A refused type, a second connection and a connection while paused leave the
+// pins as they were; pausing the unconnected reader starts no worker.
+TEST_F(GraphTest, RefusedConnectionsChangeNothing) {
     ASSERT_EQ(S_OK, graph_->AddFilter(plugin_, L"Filter"));
     ASSERT_EQ(S_OK, graph_->AddFilter(reader_, L"Reader"));
-    AM_MEDIA_TYPE adpcm = floatAudioType(2, 44100, 2);
+    AM_MEDIA_TYPE adpcm = floatAudioType(2, 44100, 2), mt = floatAudioType(2, 44100);
     EXPECT_NE(S_OK, graph_->ConnectDirect(readerPin_, &pass_->input, &adpcm));
-    freeMediaType(adpcm);
     IPin* peer = nullptr;
     EXPECT_EQ(VFW_E_NOT_CONNECTED, readerPin_->ConnectedTo(&peer));
     EXPECT_EQ(VFW_E_NOT_CONNECTED, pass_->input.ConnectedTo(&peer));
     EXPECT_EQ(nullptr, synth()->stream->allocator());
-}
 
-TEST_F(GraphTest, SecondConnectIsRefusedAndKeepsTheConnection) {
-    connectAll(2, 44100);
-    AM_MEDIA_TYPE mt = floatAudioType(2, 44100);
+    ASSERT_EQ(S_OK, reader_->Pause());
+    EXPECT_EQ(VFW_E_NOT_STOPPED, readerPin_->Connect(&pass_->input, &mt));
+    EXPECT_FALSE(synth()->stream->hasWorker());
+    ASSERT_EQ(S_OK, reader_->Stop());
+
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(readerPin_, &pass_->input, &mt));
     EXPECT_EQ(VFW_E_ALREADY_CONNECTED, readerPin_->Connect(&pass_->input, &mt));
     EXPECT_EQ(E_POINTER, readerPin_->Connect(nullptr, &mt));
-    freeMediaType(mt);
-    IPin* peer = nullptr;
     ASSERT_EQ(S_OK, readerPin_->ConnectedTo(&peer));
     EXPECT_EQ(static_cast<IPin*>(&pass_->input), peer);
     peer->Release();
     EXPECT_NE(nullptr, synth()->stream->allocator());
-}
-
-TEST_F(GraphTest, ConnectingWhileRunningIsRefused) {
-    ASSERT_EQ(S_OK, graph_->AddFilter(plugin_, L"Filter"));
-    ASSERT_EQ(S_OK, graph_->AddFilter(reader_, L"Reader"));
-    ASSERT_EQ(S_OK, reader_->Pause());
-    AM_MEDIA_TYPE mt = floatAudioType(2, 44100);
-    EXPECT_EQ(VFW_E_NOT_STOPPED, readerPin_->Connect(&pass_->input, &mt));
+    freeMediaType(adpcm);
     freeMediaType(mt);
-    // Unconnected: pausing started no worker.
-    EXPECT_FALSE(synth()->stream->hasWorker());
-    EXPECT_EQ(S_OK, reader_->Stop());
 }
 
 // The graph run for real on the virtual soundcard's capture side.
@@ -151,19 +106,15 @@ TEST_F(RunningGraphTest, RunDeliversSamplesWithFrameTimesAndStopEndsTheWorker) {
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);  // each run's sample times start again with the input
         openReaderInput();
-        ASSERT_EQ(512, synth()->input.chunkFrames);
         pass_->samplesReceived = 0;
-        EXPECT_FALSE(synth()->stream->hasWorker());
         ASSERT_TRUE(SUCCEEDED(control_->Run()));
         EXPECT_TRUE(synth()->stream->hasWorker());
         ASSERT_TRUE(waitFor([&] { return pass_->samplesReceived >= 3; }));
-
         ASSERT_EQ(S_OK, control_->Stop());
         EXPECT_FALSE(synth()->stream->hasWorker());
         int seen = pass_->samplesReceived;
         Sleep(100);
         EXPECT_EQ(seen, pass_->samplesReceived) << "samples after Stop";
-
         EXPECT_EQ(0, pass_->firstStart);
         EXPECT_EQ(512, pass_->firstStop);
         EXPECT_EQ(512, pass_->secondStart);

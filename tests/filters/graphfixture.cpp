@@ -59,22 +59,14 @@ void GraphTest::SetUp() {
     pWriterPin = writerPin_;
 }
 
-void GraphTest::connectAll(int channels, int sampleRate, HRESULT* first, HRESULT* second) {
+void GraphTest::connectAll(int channels, int sampleRate) {
     ASSERT_EQ(S_OK, graph_->AddFilter(plugin_, L"Filter"));
     ASSERT_EQ(S_OK, graph_->AddFilter(reader_, L"Reader"));
     ASSERT_EQ(S_OK, graph_->AddFilter(writer_, L"Writer"));
     AM_MEDIA_TYPE mt = floatAudioType(channels, sampleRate);
-    HRESULT hr1 = graph_->ConnectDirect(readerPin_, &pass_->input, &mt);
-    HRESULT hr2 = graph_->ConnectDirect(&pass_->output, writerPin_, &mt);
+    EXPECT_EQ(S_OK, graph_->ConnectDirect(readerPin_, &pass_->input, &mt));
+    EXPECT_EQ(S_OK, graph_->ConnectDirect(&pass_->output, writerPin_, &mt));
     freeMediaType(mt);
-    if (first) *first = hr1;
-    if (second) *second = hr2;
-    if (!first) {
-        ASSERT_EQ(S_OK, hr1);
-    }
-    if (!second) {
-        ASSERT_EQ(S_OK, hr2);
-    }
 }
 
 void GraphTest::takeApart() {
@@ -90,26 +82,22 @@ void GraphTest::takeApart() {
         graph_->RemoveFilter(reader_);
         graph_->RemoveFilter(writer_);
     }
+    const auto release = [](auto*& object, const char* what) {
+        if (object) {
+            EXPECT_EQ(0u, object->Release()) << what;
+        }
+        object = nullptr;
+    };
     if (control_) control_->Release();
     control_ = nullptr;
-    if (graph_) {
-        EXPECT_EQ(0u, graph_->Release()) << "graph manager";
-    }
-    graph_ = nullptr;
+    release(graph_, "graph manager");
     // The pins count on their filters: released first, the filters reach 0.
-    if (readerPin_) readerPin_->Release();
-    if (writerPin_) writerPin_->Release();
+    for (IPin* pin : {readerPin_, writerPin_})
+        if (pin) pin->Release();
     readerPin_ = writerPin_ = nullptr;
-    if (plugin_) {
-        EXPECT_EQ(0u, plugin_->Release()) << "pass-through";
-    }
-    if (writer_) {
-        EXPECT_EQ(0u, writer_->Release()) << "dump filter";
-    }
-    if (reader_) {
-        EXPECT_EQ(0u, reader_->Release()) << "reader filter";
-    }
-    plugin_ = writer_ = reader_ = nullptr;
+    release(plugin_, "pass-through");
+    release(writer_, "dump filter");
+    release(reader_, "reader filter");
     pass_ = nullptr;
     EXPECT_EQ(0, liveObjectCount());
     EXPECT_EQ(S_OK, DllCanUnloadNow());

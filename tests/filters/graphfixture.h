@@ -24,8 +24,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Adds the three filters and connects them; the results of both ConnectDirect calls.
-    void connectAll(int channels, int sampleRate, HRESULT* first = nullptr, HRESULT* second = nullptr);
+    // Adds the three filters and connects them.
+    void connectAll(int channels, int sampleRate);
     // Disconnects, removes and releases everything, checking each count reaches 0.
     void takeApart();
     // Waits (up to waitMs) until the condition holds.
