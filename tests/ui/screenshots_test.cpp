@@ -1,7 +1,8 @@
-// Looks at each dialog as it is drawn on the screen (uitest.h), and
-// checks that the wizard picture shows at its own size. Each dialog is also
-// saved as a BMP picture in "screenshots\" of the working folder, for people
-// to look at (scripts/screenshots.sh).
+// Looks at each dialog as it is drawn on the screen (uitest.h), reached the
+// way the user reaches them from the soundcard dialog, and checks that the
+// wizard picture shows at its own size. Each dialog is also saved as a BMP
+// picture in "screenshots\" of the working folder, for people to look at
+// (scripts/screenshots.sh).
 #include "settings/settings.h"
 #include "support/testenv.h"
 #include "ui/dialogs.h"
@@ -14,28 +15,20 @@ class DialogLookTest : public HarnwickTest {};
 
 // The picture control shows bitmap 112 at its own size, pixel for pixel.
 void expectWizardPicture(HWND page) {
-    const Control* picture = nullptr;
-    std::vector<Control> controls = controlsOf(page);
-    for (const Control& c : controls)
-        if (isStatic(c) && staticKind(c) == SS_BITMAP) picture = &c;
+    HWND picture = FindWindowExA(page, nullptr, "Static", nullptr);
+    while (picture && (GetWindowLongA(picture, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP)
+        picture = FindWindowExA(page, picture, "Static", nullptr);
     ASSERT_TRUE(picture) << "no picture control";
-    EXPECT_EQ(154, picture->rect.right - picture->rect.left);
-    EXPECT_EQ(400, picture->rect.bottom - picture->rect.top);
-
+    RECT onScreen;
+    GetWindowRect(picture, &onScreen);
+    EXPECT_EQ(154, onScreen.right - onScreen.left);
+    EXPECT_EQ(400, onScreen.bottom - onScreen.top);
     HBITMAP bitmap = static_cast<HBITMAP>(
         LoadImageA(moduleInstance(), MAKEINTRESOURCEA(IDB_WIZARD), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     ASSERT_TRUE(bitmap);
-    BITMAP info;
-    GetObject(bitmap, sizeof info, &info);
-    EXPECT_EQ(154, info.bmWidth);
-    EXPECT_EQ(400, info.bmHeight);
-    EXPECT_EQ(24, info.bmBitsPixel);
     HDC memory = CreateCompatibleDC(nullptr);
     HGDIOBJ old = SelectObject(memory, bitmap);
-
-    RECT onScreen = picture->rect;
-    MapWindowPoints(page, nullptr, reinterpret_cast<POINT*>(&onScreen), 2);
-    drive::Picture shown = drive::capture(onScreen);
+    Picture shown = capture(onScreen);
     int same = 0, total = 0;
     for (int y = 0; y < 400; y += 7)
         for (int x = 0; x < 154; x += 5, ++total)
@@ -46,44 +39,42 @@ void expectWizardPicture(HWND page) {
     DeleteObject(bitmap);
 }
 
-TEST_F(DialogLookTest, SoundcardDialogInBothModesAndDiskOptions) {
+// Options and quick help open their dialogs over the soundcard dialog; the
+// wizard's "Next..." leads to the disclaimer.
+TEST_F(DialogLookTest, TheSoundcardDialogInBothModesAndTheDialogsItOpens) {
     writeSettingText("DISK_OUTPUT_DIRECTORY", tempDir().c_str());  // a real path in the directory field
-    driveDialog([] { return showSoundcardDialog(nullptr); },
-                [&] {
-                    HWND dialog = waitForDialog("Soundcard properties");
-                    ASSERT_TRUE(dialog);
-                    lookAt(dialog, "soundcard-legacy");
-                    pressButton(dialog, IDC_SCARD_DX_MODE);
-                    drain(dialog);
-                    lookAt(dialog, "soundcard-directsound");
-                    pressButton(dialog, IDC_SCARD_DISK_OPTIONS);
-                    HWND disk = waitForDialog("Save to disk");
-                    ASSERT_TRUE(disk);
-                    lookAt(disk, "disk-options");
-                    pressButton(disk, IDOK);
-                    drive::waitForWindowGone(disk, 5000);
-                    pressButton(dialog, IDCANCEL);
-                });
-}
-
-TEST_F(DialogLookTest, WizardPagesShowThePicture) {
-    driveDialog(
-        [] {
-            runWizard(nullptr);
-            return INT_PTR(1);
-        },
-        [&] {
-            HWND first = waitForDialog("Harnwick Live configuration wizard");
-            ASSERT_TRUE(first);
-            lookAt(first, "wizard-first-startup");
-            expectWizardPicture(first);
-            pressButton(first, IDOK);
-            HWND second = waitForDialog("Harnwick Live configuration wizard", {first});
-            ASSERT_TRUE(second);
-            lookAt(second, "wizard-disclaimer");
-            expectWizardPicture(second);
-            pressButton(second, IDOK);
-        });
+    const char* const kWizard = "Harnwick Live configuration wizard";
+    EXPECT_EQ(0, withDialog([] { return showSoundcardDialog(nullptr); }, "Soundcard properties",
+                            [&](HWND dialog) {
+                                lookAt(dialog, "soundcard-legacy");
+                                pressButton(dialog, IDC_SCARD_DX_MODE);
+                                drain(dialog);
+                                lookAt(dialog, "soundcard-directsound");
+                                const auto openOver = [&](HWND below, int button, const char* caption,
+                                                          const char* picture) {
+                                    pressButton(below, button);
+                                    HWND over = waitForDialog(caption, {below});
+                                    if (!over) return over;
+                                    EXPECT_EQ(dialog, GetWindow(over, GW_OWNER));
+                                    EXPECT_TRUE(isCentred(over));
+                                    lookAt(over, picture);
+                                    return over;
+                                };
+                                HWND disk = openOver(dialog, IDC_SCARD_DISK_OPTIONS, "Save to disk", "disk-options");
+                                ASSERT_TRUE(disk);
+                                pressButton(disk, IDOK);  // Done
+                                waitForWindowGone(disk, 5000);
+                                HWND first = openOver(dialog, IDC_SCARD_QUICK_HELP, kWizard, "wizard-first-startup");
+                                ASSERT_TRUE(first);
+                                expectWizardPicture(first);
+                                HWND second = openOver(first, IDOK, kWizard, "wizard-disclaimer");  // Next...
+                                ASSERT_TRUE(second);
+                                expectWizardPicture(second);
+                                pressButton(second, IDOK);  // Finish
+                                waitForWindowGone(second, 5000);
+                                pressButton(dialog, IDCANCEL);
+                            }));
+    EXPECT_EQ("Harnwick Input Signal.wav", readSettingText("SAVE_INPUT_FILENAME")) << "Done stored the names";
 }
 
 }  // namespace

@@ -24,6 +24,13 @@ INT_PTR driveDialog(const std::function<INT_PTR()>& show, const std::function<vo
     return result;
 }
 
+INT_PTR withDialog(const std::function<INT_PTR()>& show, const char* caption, const std::function<void(HWND)>& user) {
+    return driveDialog(show, [&] {
+        HWND dialog = waitForDialog(caption);
+        if (dialog) user(dialog);
+    });
+}
+
 std::map<std::string, std::string> settingsSnapshot() {
     std::map<std::string, std::string> values;
     HKEY key;
@@ -50,65 +57,59 @@ bool isCentred(HWND dialog) {
 
 namespace {
 
+// A dialog's direct child as drawn (a combo box's own edit or list is part of it).
+struct Control {
+    HWND window;
+    int id;
+    std::string className;
+    LONG style;
+    std::string text;
+    RECT rect;  // dialog client coordinates
+};
+
+bool isStatic(const Control& c) { return _stricmp(c.className.c_str(), "Static") == 0; }
+LONG staticKind(const Control& c) { return c.style & SS_TYPEMASK; }
+
 BOOL CALLBACK collectControl(HWND window, LPARAM context) {
-    auto* controls = reinterpret_cast<std::vector<Control>*>(context);
-    Control c = {};
-    c.window = window;
-    c.id = GetDlgCtrlID(window);
     char name[64] = {}, text[512] = {};
     GetClassNameA(window, name, sizeof name);
     GetWindowTextA(window, text, sizeof text);
-    c.className = name;
-    c.style = GetWindowLongA(window, GWL_STYLE);
-    c.text = text;
+    Control c = {window, GetDlgCtrlID(window), name, GetWindowLongA(window, GWL_STYLE), text, {}};
     GetWindowRect(window, &c.rect);
     MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&c.rect), 2);
-    controls->push_back(c);
+    reinterpret_cast<std::vector<Control>*>(context)->push_back(c);
     return TRUE;
 }
 
-bool isButton(const Control& c) { return _stricmp(c.className.c_str(), "Button") == 0; }
-LONG buttonKind(const Control& c) { return c.style & BS_TYPEMASK; }
+// The button's kind, or -1 for a control that is no button.
+LONG buttonKind(const Control& c) { return _stricmp(c.className.c_str(), "Button") == 0 ? c.style & BS_TYPEMASK : -1; }
 
 // Frames, lines and group boxes hold or divide other controls.
 bool isContainer(const Control& c) {
-    if (isStatic(c)) {
-        LONG kind = staticKind(c);
-        return kind == SS_ETCHEDFRAME || kind == SS_ETCHEDHORZ || kind == SS_ETCHEDVERT;
-    }
-    return isButton(c) && buttonKind(c) == BS_GROUPBOX;
+    const LONG kind = staticKind(c);
+    return buttonKind(c) == BS_GROUPBOX ||
+           (isStatic(c) && (kind == SS_ETCHEDFRAME || kind == SS_ETCHEDHORZ || kind == SS_ETCHEDVERT));
 }
 
-// The space the text needs in the control's font, wrapped to width when the
-// control wraps.
-SIZE textNeeds(const Control& c, int width, bool wraps) {
-    HDC dc = GetDC(c.window);
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(c.window, WM_GETFONT, 0, 0)));
-    RECT r = {0, 0, width, 0};
-    DrawTextA(dc, c.text.c_str(), -1, &r, DT_CALCRECT | DT_NOPREFIX | (wraps ? DT_WORDBREAK : DT_SINGLELINE));
-    SelectObject(dc, old);
-    ReleaseDC(c.window, dc);
-    return {r.right - r.left, r.bottom - r.top};
-}
-
+// Texts and buttons: the text in the control's own font, wrapped in a text
+// field, on one line beside a tick box (16 pixels) or within a button's edges (6).
 void expectTextsFit(const std::vector<Control>& controls) {
     for (const Control& c : controls) {
-        if (c.text.empty()) continue;
-        int width = c.rect.right - c.rect.left, height = c.rect.bottom - c.rect.top;
+        const LONG kind = buttonKind(c);
+        const bool wraps = isStatic(c) && (staticKind(c) == SS_LEFT || staticKind(c) == SS_CENTER);
+        if (c.text.empty() || (!wraps && kind < 0)) continue;
         SCOPED_TRACE("control " + std::to_string(c.id) + " \"" + c.text + "\"");
-        if (isStatic(c) && (staticKind(c) == SS_LEFT || staticKind(c) == SS_CENTER)) {
-            SIZE need = textNeeds(c, width, true);
-            EXPECT_LE(need.cx, width);
-            EXPECT_LE(need.cy, height) << "wrapped text is cut off at the bottom";
-        } else if (isButton(c)) {
-            LONG kind = buttonKind(c);
-            // Room taken by the tick box and its gap, or by the push button's edges.
-            int chrome = (kind == BS_PUSHBUTTON || kind == BS_DEFPUSHBUTTON) ? 6 : 16;
-            SIZE need = textNeeds(c, width, false);
-            EXPECT_LE(need.cx + chrome, width);
-            if (kind != BS_GROUPBOX) {
-                EXPECT_LE(need.cy, height);
-            }
+        const int width = c.rect.right - c.rect.left, height = c.rect.bottom - c.rect.top;
+        const int chrome = wraps ? 0 : kind == BS_PUSHBUTTON || kind == BS_DEFPUSHBUTTON ? 6 : 16;
+        HDC dc = GetDC(c.window);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(c.window, WM_GETFONT, 0, 0)));
+        RECT need = {0, 0, width, 0};
+        DrawTextA(dc, c.text.c_str(), -1, &need, DT_CALCRECT | DT_NOPREFIX | (wraps ? DT_WORDBREAK : DT_SINGLELINE));
+        SelectObject(dc, old);
+        ReleaseDC(c.window, dc);
+        EXPECT_LE(need.right + chrome, width);
+        if (kind != BS_GROUPBOX) {
+            EXPECT_LE(need.bottom, height) << "the text is cut off at the bottom";
         }
     }
 }
@@ -127,8 +128,6 @@ void expectNoOverlap(const std::vector<Control>& controls) {
         }
 }
 
-}  // namespace
-
 std::vector<Control> controlsOf(HWND dialog) {
     std::vector<Control> controls, direct;
     EnumChildWindows(dialog, collectControl, reinterpret_cast<LPARAM>(&controls));
@@ -137,8 +136,7 @@ std::vector<Control> controlsOf(HWND dialog) {
     return direct;
 }
 
-bool isStatic(const Control& c) { return _stricmp(c.className.c_str(), "Static") == 0; }
-LONG staticKind(const Control& c) { return c.style & SS_TYPEMASK; }
+}  // namespace
 
 void lookAt(HWND dialog, const char* name) {
     SCOPED_TRACE(name);
@@ -149,5 +147,5 @@ void lookAt(HWND dialog, const char* name) {
     RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
     drain(dialog);
     CreateDirectoryA("screenshots", nullptr);
-    EXPECT_TRUE(drive::saveWindowPicture(dialog, (std::string("screenshots\\") + name + ".bmp").c_str()));
+    EXPECT_TRUE(saveWindowPicture(dialog, (std::string("screenshots\\") + name + ".bmp").c_str()));
 }
