@@ -277,8 +277,14 @@ TEST_F(ReampTest, TheAmpSoundsTheSameDirectAndThroughTheGraphWithTheSavedSound) 
         ASSERT_EQ(1, saveDefaultSetting(amp));
         amp->Release();
     }
+    // The chunk is the one the live host processes: half the wave devices' chunk while they run at
+    // twice the rate. The first progress line tells it: 512 of the take's 44100 frames are 1 %.
+    writeSettingText("chunks_wave", "1024");
+    g_said.clear();
     ASSERT_EQ(0, reamp({take, tempPath("direct.wav")}, report, true)) << report.message;
     EXPECT_FALSE(report.viaGraph);
+    ASSERT_FALSE(g_said.empty());
+    EXPECT_EQ(0u, g_said[0].find("\r  1 %  ")) << g_said[0];
     {
         PluginClassSwap swap(kNoDirectPlugin);
         ASSERT_EQ(S_OK, swap.result());
