@@ -1,7 +1,5 @@
 // Re-amping in this process: every input format through a pass-through plug-in,
 // bad inputs, and the amplifier's direct and graph paths with a saved sound.
-#include "reamp.h"
-
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -11,9 +9,12 @@
 #include "harnwickamp.h"
 #include "passthrough.h"
 #include "pluginswap.h"
+#include "reamp.h"
 #include "registration.h"
 #include "settings/settings.h"
-#include "support/testenv.h"
+#include "support/testenv.h"  // windows.h before mmreg.h
+
+#include <mmreg.h>
 
 namespace {
 
@@ -25,36 +26,26 @@ struct Format {
     int sub = 0;  // extensible: the plain tag its sub-format names
 };
 
-void put16(Bytes& b, uint32_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)}); }
-void put32(Bytes& b, uint32_t v) {
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
-}
-void putText(Bytes& b, const char* text) { b.insert(b.end(), text, text + strlen(text)); }
-
 // A WAV file's bytes: "fmt " (16 or 40 bytes), a "LIST" chunk of odd size before
 // the data as other programs write it, and the data with the given size field.
 Bytes wavFile(Format f, int channels, int rate, const Bytes& data, int64_t dataField = -1) {
-    const bool extensible = f.tag == 0xFFFE;
     const uint32_t size = dataField < 0 ? uint32_t(data.size()) : uint32_t(dataField);
+    const uint32_t riff = size == 0xFFFFFFFFu ? size : size + 36, fmtBytes = f.tag == 0xFFFE ? 40 : 16;
+    const uint32_t list = 7;  // an odd size: the pad byte RIFF asks for follows
+    const WORD block = WORD(channels * f.bits / 8);
+    WAVEFORMATEXTENSIBLE fmt = {};
+    fmt.Format = {WORD(f.tag), WORD(channels), DWORD(rate), DWORD(rate) * block, block, WORD(f.bits), 22};
+    fmt.Samples.wValidBitsPerSample = WORD(f.bits);
+    fmt.dwChannelMask = channels == 1 ? 4 : 3;
+    fmt.SubFormat = {DWORD(f.sub), 0, 0x10, {0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71}};
+    const std::pair<const void*, size_t> parts[] = {
+        {"RIFF", 4}, {&riff, 4}, {"WAVEfmt ", 8},       {&fmtBytes, 4}, {&fmt, fmtBytes},
+        {"LIST", 4}, {&list, 4}, {"INFOabc\0data", 12}, {&size, 4},     {data.data(), data.size()}};
     Bytes b;
-    putText(b, "RIFF");
-    put32(b, size == 0xFFFFFFFFu ? size : size + 36);
-    putText(b, "WAVEfmt ");
-    put32(b, extensible ? 40 : 16);
-    for (uint32_t v : {f.tag, channels}) put16(b, v);
-    for (uint32_t v : {rate, rate * channels * f.bits / 8}) put32(b, v);
-    for (uint32_t v : {channels * f.bits / 8, f.bits}) put16(b, v);
-    if (extensible) {
-        for (uint32_t v : {22, f.bits}) put16(b, v);
-        for (uint32_t v : {channels == 1 ? 4 : 3, f.sub}) put32(b, v);
-        b.insert(b.end(), {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
+    for (const auto& part : parts) {
+        const uint8_t* bytes = static_cast<const uint8_t*>(part.first);
+        b.insert(b.end(), bytes, bytes + part.second);
     }
-    putText(b, "LIST");
-    put32(b, 7);  // an odd size: the pad byte RIFF asks for follows
-    b.insert(b.end(), {'I', 'N', 'F', 'O', 'a', 'b', 'c', 0, 'd', 'a', 't', 'a'});
-    put32(b, size);
-    b.insert(b.end(), data.begin(), data.end());
     return b;
 }
 
@@ -247,14 +238,14 @@ TEST_F(ReampTest, BadInputsGiveOneLineAndLeaveNoOutput) {
 }
 
 TEST_F(ReampTest, TheAmpSoundsTheSameDirectAndThroughTheGraphWithTheSavedSound) {
-    Bytes data;  // a second of a decaying plucked tone, 16-bit stereo
+    std::vector<int16_t> pluck;  // a second of a decaying plucked tone, 16-bit stereo
     for (int i = 0; i < 44100; ++i) {
         const double v = 0.6 * exp(-i / 15000.0) * sin(i * 2 * 3.14159265 * 110 / 44100);
-        put16(data, uint16_t(int16_t(v * 32767)));
-        put16(data, uint16_t(int16_t(-v * 16000)));
+        pluck.insert(pluck.end(), {int16_t(v * 32767), int16_t(-v * 16000)});
     }
     const std::string take = tempPath("pluck.wav");
-    writeBytes(take, wavFile({1, 16}, 2, 44100, data));
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(pluck.data());
+    writeBytes(take, wavFile({1, 16}, 2, 44100, Bytes(bytes, bytes + 2 * pluck.size())));
     ReampReport report;
     {
         PluginClassSwap unregistered("");

@@ -20,31 +20,7 @@ void withDiskOptions(const std::function<void(HWND)>& user) {
         "Save to disk", user);
 }
 
-// The user's answer in the shell's folder dialog.
-enum class Answer { Cancel, Folder, Fault };
-Answer g_answer;
-std::string g_folder;
-int g_browseCalls;
-
-PIDLIST_ABSOLUTE WINAPI fakeBrowse(LPBROWSEINFOA) {
-    ++g_browseCalls;
-    if (g_answer == Answer::Fault) {
-        volatile int* volatile nowhere = nullptr;
-        *nowhere = 1;  // a real access violation, as a faulty shell extension makes
-    }
-    return g_answer == Answer::Folder ? ILCreateFromPathA(g_folder.c_str()) : nullptr;
-}
-
-class DiskOptionsTest : public HarnwickTest {
-protected:
-    void SetUp() override {
-        HarnwickTest::SetUp();
-        fake_.api().shBrowseForFolderA = fakeBrowse;
-        g_browseCalls = 0;
-        g_folder = tempDir();
-    }
-    PlatformOverride fake_;
-};
+class DiskOptionsTest : public HarnwickTest {};
 
 TEST_F(DiskOptionsTest, ShowsTheStoredValuesAndOnlyDoneClosesAndStores) {
     const std::string folder = tempDir();
@@ -127,25 +103,6 @@ TEST_F(DiskOptionsTest, AFullPathIsRefusedAndTheDialogStaysOpen) {
     EXPECT_EQ(after, settingsSnapshot());
 }
 
-TEST_F(DiskOptionsTest, BrowseButtonStoresTheChosenFolderAndShowsIt) {
-    const std::string before = tempDir() + "\\old";
-    CreateDirectoryA(before.c_str(), nullptr);
-    writeSettingText("DISK_OUTPUT_DIRECTORY", before.c_str());
-    withDiskOptions([&](HWND dialog) {
-        for (Answer answer : {Answer::Cancel, Answer::Folder}) {
-            g_answer = answer;
-            pressButton(dialog, IDC_DISK_BROWSE);
-            drain(dialog);
-            // Cancelling keeps the stored directory; a chosen one is stored at once, as the shell gives it.
-            const std::string stored = answer == Answer::Cancel ? before : tempDir();
-            EXPECT_EQ(stored, readSettingText("DISK_OUTPUT_DIRECTORY"));
-            EXPECT_EQ(stored + "\\", buttonText(dialog, IDC_DISK_DIRECTORY));
-        }
-        pressButton(dialog, IDOK);
-    });
-    EXPECT_EQ(2, g_browseCalls);
-}
-
 // The shell hands over a path of up to MAX_PATH characters.
 BOOL WINAPI longPathFromItems(PCIDLIST_ABSOLUTE, LPSTR path) {
     memset(path, 'p', MAX_PATH - 1);
@@ -156,34 +113,49 @@ BOOL WINAPI longPathFromItems(PCIDLIST_ABSOLUTE, LPSTR path) {
 
 BOOL WINAPI failingPathFromItems(PCIDLIST_ABSOLUTE, LPSTR) { return FALSE; }
 
-TEST_F(DiskOptionsTest, ShellFailuresAreReportedAndStoreNothing) {
-    writeSettingText("DISK_OUTPUT_DIRECTORY", "kept");
+TEST_F(DiskOptionsTest, BrowseStoresTheChosenFolderAndReportsShellFailures) {
+    FolderBrowserFake browser;
     MessageBoxRecorder boxes;
+    const std::string old = tempDir() + "\\old";
+    CreateDirectoryA(old.c_str(), nullptr);
+    writeSettingText("DISK_OUTPUT_DIRECTORY", old.c_str());
     const std::string fault = "An exception has occured while browsing for a folder.\nPlease contact the vendor!";
     struct Case {
-        Answer answer;
+        std::string answer;
         BOOL(WINAPI* pathFromItems)(PCIDLIST_ABSOLUTE, LPSTR);
-        std::string message;
+        std::string message;  // empty: none
     } cases[] = {
-        {Answer::Folder, failingPathFromItems, "Could not resolve output directory.\nPlease contact the vendor!"},
-        {Answer::Fault, nullptr, fault},
-        {Answer::Fault, nullptr, fault},  // and again: the guard is set up afresh
+        {"", nullptr, ""},  // cancelled
+        {tempDir(), failingPathFromItems, "Could not resolve output directory.\nPlease contact the vendor!"},
+        {"fault", nullptr, fault},
+        {"fault", nullptr, fault},  // and again: the guard is set up afresh
         // A folder of 259 characters does not fit the directory setting.
-        {Answer::Folder, longPathFromItems,
+        {tempDir(), longPathFromItems,
          "The chosen folder's path is too long.\nPlease choose a folder with a shorter path."},
+        {tempDir(), nullptr, ""},  // chosen: stored at once, as the shell gives it, and shown
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
-        PlatformOverride shell;
-        if (c.pathFromItems) shell.api().shGetPathFromIDListA = c.pathFromItems;
-        g_answer = c.answer;
-        browseForOutputDirectory(GetDesktopWindow());
-        ASSERT_FALSE(boxes.calls().empty());
-        EXPECT_EQ(c.message, boxes.calls().back().text);
-        EXPECT_EQ(GetDesktopWindow(), boxes.calls().back().owner);
-        EXPECT_EQ("kept", readSettingText("DISK_OUTPUT_DIRECTORY"));
-    }
-    EXPECT_EQ(4u, boxes.calls().size());
+    HWND seen = nullptr;
+    withDiskOptions([&](HWND dialog) {
+        seen = dialog;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.message);
+            PlatformOverride shell;
+            if (c.pathFromItems) shell.api().shGetPathFromIDListA = c.pathFromItems;
+            browser.folder = c.answer;
+            const size_t told = boxes.calls().size();
+            pressButton(dialog, IDC_DISK_BROWSE);
+            drain(dialog);
+            ASSERT_EQ(told + (c.message.empty() ? 0 : 1), boxes.calls().size());
+            if (!c.message.empty()) {
+                EXPECT_EQ(c.message, boxes.calls().back().text);
+            }
+            const std::string stored = &c == &cases[5] ? tempDir() : old;
+            EXPECT_EQ(stored, readSettingText("DISK_OUTPUT_DIRECTORY"));
+            EXPECT_EQ(stored + "\\", buttonText(dialog, IDC_DISK_DIRECTORY));
+        }
+        pressButton(dialog, IDOK);
+    });
+    for (const auto& call : boxes.calls()) EXPECT_EQ(seen, call.owner);
 }
 
 }  // namespace

@@ -31,6 +31,23 @@ INT_PTR withDialog(const std::function<INT_PTR()>& show, const char* caption, co
     });
 }
 
+FolderBrowserFake* FolderBrowserFake::current_ = nullptr;
+
+FolderBrowserFake::FolderBrowserFake() {
+    current_ = this;
+    override_.api().shBrowseForFolderA = browse;
+}
+
+PIDLIST_ABSOLUTE WINAPI FolderBrowserFake::browse(LPBROWSEINFOA info) {
+    ++current_->calls;
+    current_->owner = info->hwndOwner;
+    if (current_->folder == "fault") {
+        volatile int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    }
+    return current_->folder.empty() ? nullptr : ILCreateFromPathA(current_->folder.c_str());
+}
+
 std::map<std::string, std::string> settingsSnapshot() {
     std::map<std::string, std::string> values;
     HKEY key;

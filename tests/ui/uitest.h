@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "drive.h"
+#include "platform/platform.h"
 
 using namespace drive;
 
@@ -28,6 +29,22 @@ std::map<std::string, std::string> settingsSnapshot();
 // Whether the dialog is centred as the dialogs centre themselves (integer
 // halving of screen and window size).
 bool isCentred(HWND dialog);
+
+// Replaces the shell's folder dialog while alive, answered as the user would:
+// `folder` chosen, Cancel when it is empty, or "fault": a real access violation,
+// as a faulty shell extension makes. Counts the calls and notes their owner.
+class FolderBrowserFake {
+public:
+    FolderBrowserFake();
+    std::string folder;
+    int calls = 0;
+    HWND owner = nullptr;
+
+private:
+    static PIDLIST_ABSOLUTE WINAPI browse(LPBROWSEINFOA info);
+    static FolderBrowserFake* current_;
+    PlatformOverride override_;
+};
 
 // Checks that every text fits and nothing overlaps, and saves the dialog as
 // "screenshots\<name>.bmp" in the working folder.
