@@ -39,41 +39,42 @@ void expectWizardPicture(HWND page) {
     DeleteObject(bitmap);
 }
 
+// Presses the button in `below` and looks at the dialog it opens over `owner`.
+HWND openOver(HWND owner, HWND below, int button, const char* caption, const char* picture) {
+    pressButton(below, button);
+    HWND over = waitForDialog(caption, {below});
+    if (!over) return over;
+    EXPECT_EQ(owner, GetWindow(over, GW_OWNER));
+    EXPECT_TRUE(isCentred(over));
+    lookAt(over, picture);
+    return over;
+}
+
 // Options and quick help open their dialogs over the soundcard dialog; the
 // wizard's "Next..." leads to the disclaimer.
 TEST_F(DialogLookTest, TheSoundcardDialogInBothModesAndTheDialogsItOpens) {
     writeSettingText("DISK_OUTPUT_DIRECTORY", tempDir().c_str());  // a real path in the directory field
-    const char* const kWizard = "Harnwick Live configuration wizard";
-    EXPECT_EQ(0, withDialog([] { return showSoundcardDialog(nullptr); }, "Soundcard properties",
-                            [&](HWND dialog) {
-                                lookAt(dialog, "soundcard-legacy");
-                                pressButton(dialog, IDC_SCARD_DX_MODE);
-                                drain(dialog);
-                                lookAt(dialog, "soundcard-directsound");
-                                const auto openOver = [&](HWND below, int button, const char* caption,
-                                                          const char* picture) {
-                                    pressButton(below, button);
-                                    HWND over = waitForDialog(caption, {below});
-                                    if (!over) return over;
-                                    EXPECT_EQ(dialog, GetWindow(over, GW_OWNER));
-                                    EXPECT_TRUE(isCentred(over));
-                                    lookAt(over, picture);
-                                    return over;
-                                };
-                                HWND disk = openOver(dialog, IDC_SCARD_DISK_OPTIONS, "Save to disk", "disk-options");
-                                ASSERT_TRUE(disk);
-                                pressButton(disk, IDOK);  // Done
-                                waitForWindowGone(disk, 5000);
-                                HWND first = openOver(dialog, IDC_SCARD_QUICK_HELP, kWizard, "wizard-first-startup");
-                                ASSERT_TRUE(first);
-                                expectWizardPicture(first);
-                                HWND second = openOver(first, IDOK, kWizard, "wizard-disclaimer");  // Next...
-                                ASSERT_TRUE(second);
-                                expectWizardPicture(second);
-                                pressButton(second, IDOK);  // Finish
-                                waitForWindowGone(second, 5000);
-                                pressButton(dialog, IDCANCEL);
-                            }));
+    const auto walk = [](HWND dialog) {
+        const char* const kWizard = "Harnwick Live configuration wizard";
+        lookAt(dialog, "soundcard-legacy");
+        pressButton(dialog, IDC_SCARD_DX_MODE);
+        drain(dialog);
+        lookAt(dialog, "soundcard-directsound");
+        HWND disk = openOver(dialog, dialog, IDC_SCARD_DISK_OPTIONS, "Save to disk", "disk-options");
+        ASSERT_TRUE(disk);
+        pressButton(disk, IDOK);  // Done
+        waitForWindowGone(disk, 5000);
+        HWND first = openOver(dialog, dialog, IDC_SCARD_QUICK_HELP, kWizard, "wizard-first-startup");
+        ASSERT_TRUE(first);
+        expectWizardPicture(first);
+        HWND second = openOver(dialog, first, IDOK, kWizard, "wizard-disclaimer");  // Next...
+        ASSERT_TRUE(second);
+        expectWizardPicture(second);
+        pressButton(second, IDOK);  // Finish
+        waitForWindowGone(second, 5000);
+        pressButton(dialog, IDCANCEL);
+    };
+    EXPECT_EQ(0, withDialog([] { return showSoundcardDialog(nullptr); }, "Soundcard properties", walk));
     EXPECT_EQ("Harnwick Input Signal.wav", readSettingText("SAVE_INPUT_FILENAME")) << "Done stored the names";
 }
 

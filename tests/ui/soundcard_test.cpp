@@ -54,6 +54,7 @@ TEST_F(SoundcardDialogTest, OpeningShowsTheStoredValuesAndRepairsOnlyThoseOutOfR
          {{"srate", "44100"}, {"chunks_wave", "512"}}},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.directSound ? "odd values" : "nothing stored");
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKey);
         store(c.stored);
         Settings expected = c.stored, whileOpen;
