@@ -7,7 +7,6 @@
 TEST_F(GraphTest, ConnectingHandsTheAgreedFormatToTheDumpPin) {
     connectAll(1, 48000);
     AM_MEDIA_TYPE expected = floatAudioType(1, 48000);
-    ASSERT_EQ(18u, expected.cbFormat);
     DumpInputPin* pin = dump()->pin;
     EXPECT_EQ(0, memcmp(&pin->storedFormat, expected.pbFormat, 18));
     // Both connections carry the type they were made with.

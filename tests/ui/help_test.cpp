@@ -59,7 +59,8 @@ protected:
 TEST_F(HelpTest, AsksOnceRemembersAndReportsFailures) {
     const std::string pdf = programDirectory() + "\\manual_live.pdf", rtf = programDirectory() + "\\manual_live.rtf";
     const auto failed = [&](int code) {
-        return "The help-document you requested:\n'" + pdf + "'\ncould not be opened! Errorcode: " + std::to_string(code);
+        return "The help-document you requested:\n'" + pdf +
+               "'\ncould not be opened! Errorcode: " + std::to_string(code);
     };
     const std::string noViewer =
         "It was not possible to open the help document.\nTo be able to read PDF documents, you need to\ninstall "
@@ -100,7 +101,8 @@ TEST_F(HelpTest, AsksOnceRemembersAndReportsFailures) {
         }
         EXPECT_EQ(s.opened, g_opened.empty() ? none : g_opened[0].first);
         if (!g_opened.empty()) {
-            EXPECT_EQ(s.opened == pdf ? "%PDF-1" : "{\\rtf1", g_opened[0].second) << "the real manual lies beside the program";
+            EXPECT_EQ(s.opened == pdf ? "%PDF-1" : "{\\rtf1", g_opened[0].second)
+                << "the real manual lies beside the program";
         }
         EXPECT_EQ(s.format, readSettingText("OPEN_FORMAT"));
     }

@@ -35,10 +35,10 @@ void expectHeader(const std::vector<unsigned char>& h, int channels, int rate, u
     EXPECT_EQ(0, memcmp(h.data(), "RIFF", 4));
     EXPECT_EQ(0, memcmp(h.data() + 8, "WAVEfmt ", 8));
     EXPECT_EQ(0, memcmp(h.data() + 36, "data", 4));
-    const uint32_t frameBytes = 2 * channels, rateField = rate;
+    const uint32_t frameBytes = 2 * channels, rateField = rate, channelField = 1 | uint32_t(channels) << 16;
     const uint32_t fields[] = {le32(h, 4),  le32(h, 16), le32(h, 20), le32(h, 24),
                                le32(h, 28), le32(h, 32), le32(h, 40)};
-    const uint32_t expected[] = {dataField + 36,        16,       1 | uint32_t(channels) << 16, rateField, rateField * frameBytes,
+    const uint32_t expected[] = {dataField + 36,        16,       channelField, rateField, rateField * frameBytes,
                                  frameBytes | 16 << 16, dataField};
     for (int i = 0; i < 7; ++i) EXPECT_EQ(expected[i], fields[i]) << "field " << i;
 }
