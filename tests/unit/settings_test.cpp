@@ -27,10 +27,6 @@ TEST_F(SettingsTest, WrittenValuesAreStoredAsTerminatedText) {
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
     EXPECT_EQ(7u, length);  // "-48000" and its terminator
     EXPECT_STREQ("-48000", data);
-    writeSettingFlag("SAVE_INPUT", true);
-    writeSettingFlag("SAVE_OUTPUT", false);
-    EXPECT_EQ("TRUE", readSettingText("SAVE_INPUT"));
-    EXPECT_EQ("FALSE", readSettingText("SAVE_OUTPUT"));
 }
 
 // Each reader's value for the stored text: numbers as "%d" scans them, flags
