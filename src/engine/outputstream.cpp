@@ -48,6 +48,7 @@ int openOutput(OutputStream& out, int& isOpen, HWND owner, int sampleRate, int c
     out.latencyOffsetBytes = latencyOffsetBytes(readSettingInt("out lat ms"), sampleRate, channels);
     out.resyncPeriodFrames = readResyncPeriodFrames(sampleRate);
     out.framesSinceCheck = 0;
+    out.resyncWindowBytes = out.ringBytes / 4;  // until the first write has seen the device
     out.firstWrite = 1;
     TRACE(TRACE_INFO, "openOutput: %s, %d Hz, %d channels, %d frames per chunk, ring %d, offset %d, upsample %d",
           directSound ? "DirectSound" : "waveOut", sampleRate, channels, out.chunkFrames, out.ringBytes,

@@ -8,9 +8,9 @@
 //   accelerated output) written at a moving write position. The first chunk
 //   after the open, and any chunk the play cursor has overtaken, go to the
 //   device's write cursor plus the latency offset; once per resync period the
-//   position is brought back there when it fell behind or ran more than a
-//   quarter ring ahead. Played audio is cleared behind the play cursor, so an
-//   underrun plays silence.
+//   position is brought back there when it fell behind or ran further ahead
+//   than its window (see chooseResyncWindow). Played audio is cleared behind
+//   the play cursor, so an underrun plays silence.
 // - waveOut: 32 prepared headers, queued one per chunk. While more than the
 //   queue limit are queued each chunk fades out and is cut to about half, so
 //   the queue drains; at or below it the sound fades back in. The limit is 8,
@@ -63,6 +63,7 @@ struct OutputStream {
     int latencyOffsetBytes = 0;
     int resyncPeriodFrames = 0;
     int framesSinceCheck = 0;
+    int resyncWindowBytes = 0;  // how far past the target the write position may run
     int firstWrite = 0;        // 1 until the first DirectSound chunk after open
     int clearedUpToBytes = 0;  // played audio is silenced up to here
     IDirectSound* pDirectSound = nullptr;

@@ -124,6 +124,20 @@ void clearPlayedAudio(OutputStream& out, DWORD playCursor) {
     out.clearedUpToBytes = played;
 }
 
+// How far ahead of its target the write position may run before a resync
+// brings it back. A quarter ring (750 ms) let the round trip wander by that
+// much within a run and from one start to the next. Two chunks (the capture's
+// own bursts) plus twice the gap the device keeps between its play and write
+// cursors (its mixing step) cover the steady jitter, so the latency stays
+// where "out lat ms" puts it. Never more than a quarter ring.
+void chooseResyncWindow(OutputStream& out, DWORD playCursor, DWORD writeCursor) {
+    int gap = static_cast<int>(writeCursor) - static_cast<int>(playCursor);
+    if (gap < 0) gap += out.ringBytes;
+    const int window = (2 * out.chunkFrames * out.channels * 2 + 2 * gap) & ~3;
+    if (window < out.resyncWindowBytes) out.resyncWindowBytes = window;
+    streamStatistics().outputWindowMs = out.resyncWindowBytes * 1000 / (2 * out.channels * out.sampleRate);
+}
+
 // Before each chunk: the first chunk after the open (the position taken at
 // open is stale by the time audio arrives) and any chunk the device has
 // overtaken go to the write cursor plus the latency offset at once; played
@@ -131,7 +145,10 @@ void clearPlayedAudio(OutputStream& out, DWORD playCursor) {
 void followDevice(OutputStream& out, int frames) {
     DWORD playCursor = 0, writeCursor = 0;
     if (FAILED(out.pWriteBuffer->GetCurrentPosition(&playCursor, &writeCursor))) return;
-    if (out.firstWrite) out.clearedUpToBytes = static_cast<int>(playCursor) & ~3;
+    if (out.firstWrite) {
+        out.clearedUpToBytes = static_cast<int>(playCursor) & ~3;
+        chooseResyncWindow(out, playCursor, writeCursor);
+    }
     if (out.firstWrite || overtaken(out, playCursor)) {
         out.writePositionBytes = resyncTarget(out, writeCursor);
         out.framesSinceCheck = 0;
@@ -207,7 +224,7 @@ void resyncOutput(OutputStream& out, int frames) {
     int ahead = out.writePositionBytes - target;
     if (ahead < 0) ahead += ring;
     if (ahead > ring / 2) ahead -= ring;
-    if (ahead < 0 || ahead > ring / 4) {
+    if (ahead < 0 || ahead > out.resyncWindowBytes) {
         out.writePositionBytes = target;
         ++streamStatistics().outputResyncs;
     }

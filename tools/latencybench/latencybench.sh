@@ -19,12 +19,14 @@
 #   HW_BENCH_CHUNK   chunk frames for both sound systems (default 512)
 #   HW_BENCH_SECONDS seconds each program runs (default 4)
 #   HW_BENCH_ROUNDS  rounds (starts) of all six programs (default 5)
+#   HW_BENCH_SYSTEMS sound systems to run (default "wave ds")
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/../../scripts/env.sh"
 chunk=${HW_BENCH_CHUNK:-512}
 seconds=${HW_BENCH_SECONDS:-4}
 rounds=${HW_BENCH_ROUNDS:-5}
+systems=${HW_BENCH_SYSTEMS:-"wave ds"}
 bin="$HW_BUILD/x86_64/bin"
 tools="$HW_BUILD/x86_64/tools/latencybench"
 settings='HKLM\SOFTWARE\Quillmark Labs\Harnwick Live\Settings'
@@ -62,9 +64,10 @@ timed() {
 }
 host_exe=$(winepath -w "$bin/HarnwickLive.exe")
 for round in $(seq "$rounds"); do
-  timed "passthru-wave.$round" passthru wave "$chunk" "$seconds"
-  timed "passthru-ds.$round" passthru ds "$chunk" "$seconds"
-  for system in wave ds; do
+  for system in $systems; do
+    timed "passthru-$system.$round" passthru "$system" "$chunk" "$seconds"
+  done
+  for system in $systems; do
     for mode in graph direct; do
       timed "host-$system-$mode.$round" host "$system" "$mode" "$chunk" "$seconds" "$host_exe"
     done

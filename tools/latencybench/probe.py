@@ -165,6 +165,9 @@ def combine(runs):
     # How far the round trip moves from one start to the next (same settings).
     per_start = [statistics.median(r['trips']) for r in runs if r['trips']]
     figures['spread'] = (max(per_start) - min(per_start) if len(per_start) > 1 else None, len(per_start))
+    figures['per_start'] = per_start
+    # How far it moves within one start: the widest range of one run's clicks.
+    figures['drift'] = max((max(r['trips']) - min(r['trips']) for r in runs if r['trips']), default=None)
     return figures
 
 
@@ -212,8 +215,9 @@ def report(figures):
                 print('%-18s %-24s %7s baseline %-27s [%s]'
                       % (label, name, ratio(figure, base_figure), base_name, ms(figure)))
                 label = ''
-            print('%-18s %-24s %s (largest minus smallest per-start median)'
-                  % (label, 'round trip spread', ms(h['spread'])))
+            print('%-18s %-24s %s (largest minus smallest per-start median: %s ms; widest within a start %s)'
+                  % (label, 'round trip spread', ms(h['spread']), ' '.join('%.0f' % t for t in h['per_start']),
+                     '%.1f ms' % h['drift'] if h['drift'] is not None else 'n/a'))
 
 
 if __name__ == '__main__':
