@@ -48,7 +48,6 @@ int openOutput(OutputStream& out, int& isOpen, HWND owner, int sampleRate, int c
     out.latencyOffsetBytes = latencyOffsetBytes(readSettingInt("out lat ms"), sampleRate, channels);
     out.resyncPeriodFrames = readResyncPeriodFrames(sampleRate);
     out.framesSinceCheck = 0;
-    out.resyncWindowBytes = out.ringBytes / 4;  // until the first write has seen the device
     out.firstWrite = 1;
     TRACE(TRACE_INFO, "openOutput: %s, %d Hz, %d channels, %d frames per chunk, ring %d, offset %d, upsample %d",
           directSound ? "DirectSound" : "waveOut", sampleRate, channels, out.chunkFrames, out.ringBytes,
@@ -60,6 +59,7 @@ int openOutput(OutputStream& out, int& isOpen, HWND owner, int sampleRate, int c
         TRACE(TRACE_ERROR, "openOutput: the playback device did not open");
         return 0;
     }
+    out.resyncWindowBytes = out.ringBytes / 4;  // the device's ring; narrowed at the first write
     out.conversion = new (std::nothrow) int16_t[kConversionBufferBytes / sizeof(int16_t)];
     out.work = new (std::nothrow) float[kWorkBufferBytes / sizeof(float)];
     if (!out.conversion || !out.work) {

@@ -163,6 +163,25 @@ TEST_F(DirectSoundTest, ResyncMovesThePositionOnlyOutsideItsWindow) {
     }
 }
 
+// The first write measures the device: from then on the position may run two
+// chunks plus twice the gap between its play and write cursors ahead of the
+// target, and lag one gap behind it.
+TEST_F(DirectSoundTest, TheWindowFollowsTheChunkAndTheDevicesCursorGap) {
+    writeSettingText("chunks", "512");
+    ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
+    ring().playCursor = 10000;
+    ring().writeCursor = 10000 + 1764;  // 10 ms ahead of the play cursor
+    write(512);
+    const int window = 2 * 512 * 4 + 2 * 1764;
+    EXPECT_EQ(43, streamStatistics().outputWindowMs);
+    for (int ahead : {window, window + 4, -1764, -1768}) {
+        out.writePositionBytes = 11764 + ahead;
+        out.framesSinceCheck = 0;
+        resyncOutput(out, out.resyncPeriodFrames);
+        EXPECT_EQ(ahead > window || ahead < -1764 ? 11764 : 11764 + ahead, out.writePositionBytes) << ahead;
+    }
+}
+
 // Played audio is cleared behind the play cursor: what the device finds when
 // it overtakes the write position a lap later is silence.
 TEST_F(DirectSoundTest, UnderrunPlaysSilenceNotOldAudio) {
