@@ -59,7 +59,8 @@ int openOutput(OutputStream& out, int& isOpen, HWND owner, int sampleRate, int c
         TRACE(TRACE_ERROR, "openOutput: the playback device did not open");
         return 0;
     }
-    out.resyncWindowBytes = out.ringBytes / 4;  // the device's ring; narrowed at the first write
+    out.resyncWindowBytes = out.ringBytes / 4;  // the device's ring; set anew at the first write
+    out.resyncSlackBytes = 0;
     out.conversion = new (std::nothrow) int16_t[kConversionBufferBytes / sizeof(int16_t)];
     out.work = new (std::nothrow) float[kWorkBufferBytes / sizeof(float)];
     if (!out.conversion || !out.work) {

@@ -64,6 +64,7 @@ struct OutputStream {
     int resyncPeriodFrames = 0;
     int framesSinceCheck = 0;
     int resyncWindowBytes = 0;  // how far past the target the write position may run
+    int resyncSlackBytes = 0;   // how far behind the target it may lag (the device's cursor step)
     int firstWrite = 0;        // 1 until the first DirectSound chunk after open
     int clearedUpToBytes = 0;  // played audio is silenced up to here
     IDirectSound* pDirectSound = nullptr;

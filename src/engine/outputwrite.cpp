@@ -124,17 +124,22 @@ void clearPlayedAudio(OutputStream& out, DWORD playCursor) {
     out.clearedUpToBytes = played;
 }
 
-// How far ahead of its target the write position may run before a resync
-// brings it back. A quarter ring (750 ms) let the round trip wander by that
-// much within a run and from one start to the next. Two chunks (the capture's
-// own bursts) plus twice the gap the device keeps between its play and write
-// cursors (its mixing step) cover the steady jitter, so the latency stays
-// where "out lat ms" puts it. Never more than a quarter ring.
+// The window around the target in which a resync leaves the write position
+// alone, chosen from what the device shows at the first write.
+// - Ahead: a quarter ring (750 ms) let the round trip wander by that much
+//   within a run and from one start to the next. Two chunks (the capture's
+//   own bursts) plus twice the gap the device keeps between its play and write
+//   cursors (its mixing step) cover the steady jitter, so the latency stays
+//   where "out lat ms" puts it. Never more than a quarter ring.
+// - Behind: the cursors move in steps of that gap, so a position that is on
+//   time reads up to one step behind the target; moving it then would only
+//   add a step of latency with a click. Only a position further behind moves.
 void chooseResyncWindow(OutputStream& out, DWORD playCursor, DWORD writeCursor) {
     int gap = static_cast<int>(writeCursor) - static_cast<int>(playCursor);
     if (gap < 0) gap += out.ringBytes;
-    const int window = (2 * out.chunkFrames * out.channels * 2 + 2 * gap) & ~3;
-    if (window < out.resyncWindowBytes) out.resyncWindowBytes = window;
+    const int ahead = (2 * out.chunkFrames * out.channels * 2 + 2 * gap) & ~3;
+    if (ahead < out.resyncWindowBytes) out.resyncWindowBytes = ahead;
+    out.resyncSlackBytes = gap & ~3;
     streamStatistics().outputWindowMs = out.resyncWindowBytes * 1000 / (2 * out.channels * out.sampleRate);
 }
 
@@ -224,7 +229,7 @@ void resyncOutput(OutputStream& out, int frames) {
     int ahead = out.writePositionBytes - target;
     if (ahead < 0) ahead += ring;
     if (ahead > ring / 2) ahead -= ring;
-    if (ahead < 0 || ahead > out.resyncWindowBytes) {
+    if (ahead < -out.resyncSlackBytes || ahead > out.resyncWindowBytes) {
         out.writePositionBytes = target;
         ++streamStatistics().outputResyncs;
     }
