@@ -102,7 +102,11 @@ void pressEscape(HWND dialog) { PostMessageA(dialog, WM_KEYDOWN, VK_ESCAPE, 0); 
 void pressCloseBox(HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
 std::string answerMessageBox(HWND box, int button) {
-    const std::string text = buttonText(box, 0xFFFF);  // a message box's text control
+    // A box can show with its caption before its text is set: the text is
+    // read once it is there (every box of ours has one), or after 2 s.
+    std::string text = buttonText(box, 0xFFFF);  // a message box's text control
+    for (DWORD start = GetTickCount(); text.empty() && GetTickCount() - start < 2000; Sleep(kStepMs))
+        text = buttonText(box, 0xFFFF);
     PostMessageA(box, WM_COMMAND, button, 0);
     waitForWindowGone(box, 5000);
     return text;
