@@ -3,15 +3,11 @@
 
   agreement.py <probe.py folder> <raw> <split frame> <tool trip ms>
 
-<raw> is the probe recorder's stereo 16-bit recording: the left channel is
-what the program captures, the right what it plays, and a loopback copies
-the right to the left all the time. Before <split frame> the program
-measured: each sweep on the right comes back on the left after the
-loopback's own delay. After it the program passed its input (the clicks) to
-its output on the same open streams: each click on the left comes out on the
-right after the streams' own path. The program's round trip is both
-together; prints the figures and exits 1 when they differ from the tool's by
-more than 2 ms.
+<raw>: the probe's stereo recording, left what the program captures, right
+what it plays. Before <split frame> the program measured (each sweep comes
+back after the loopback's delay), after it it passed the clicks through (each
+comes out after the streams' path). Exits 1 when the sum differs from the
+tool's round trip by more than 2 ms.
 """
 import array
 import statistics

@@ -1,14 +1,9 @@
-// The latency check on the virtual soundcard, driven by loopback.sh:
-//   latencyloop <wave|ds> <chunk frames> <out lat ms> <pass seconds>
-// stores the settings of one case, opens the streams and measures exactly as
-// HarnwickLatency plays and records, and prints "played". Then, on the same
-// open streams and without a pause, it passes its input to its output for
-// <pass seconds> at a tenth of the level (the loopback is still there: what
-// comes round again dies away), so that a recorder outside can measure the
-// path those streams take. Last it finds the sweeps as HarnwickLatency does
-// and prints "measured <outcome> <median frames> <spread frames> <found>
-// <settings share ms> <each sweep's frames>". Exit code 0 when the streams
-// opened.
+// latencyloop <wave|ds> <chunk frames> <out lat ms> <pass seconds>, driven by
+// loopback.sh: measures with one case's settings exactly as HarnwickLatency
+// does and prints "played"; then passes its input to its output at a tenth of
+// the level on the same open streams, so a recorder outside can time their
+// path; last prints "measured <outcome> <median> <spread> <found> <settings
+// share ms> <each sweep's frames>". Exit code 0 when the streams opened.
 #include <windows.h>
 
 #include <cstdio>

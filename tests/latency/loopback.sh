@@ -1,22 +1,14 @@
 #!/usr/bin/env bash
-# The latency check against an outside measurement of the same path, on the
-# virtual soundcard. A probe (as in tools/latencybench) carries the program's
-# input on its left channel and its output on its right one, and one recorder
-# of the probe sees both on one clock. A PulseAudio loopback copies the
-# output back to the input (the cable), and a click train plays into the
-# input all the time, so the sound server's set-up never changes. Per case:
-#  1. latencyloop measures the round trip exactly as HarnwickLatency does
-#     (finding its sweeps among the clicks); the recorder sees each sweep
-#     leave and come back: the loopback's own delay;
-#  2. on the same open streams latencyloop passes its input to its output at
-#     a tenth of the level: the recorder sees each click go in and come out,
-#     the streams' own path.
-# The tool's round trip must equal both together within 2 ms, be at least
-# what the settings account for, and grow with them from case to case. Cases:
-# two chunk sizes per sound system, and on DirectSound a larger "out lat ms".
-#   loopback.sh <latencyloop.exe> <wave|ds>
-# Needs the services of scripts/services.sh (scripts/test.sh starts them).
-# LATENCY_KEEP=1 keeps the working folder (probe recordings, program output).
+# The latency check against an outside measurement of the same path. A probe
+# (as in tools/latencybench) carries the program's input on its left channel
+# and its output on its right one; a PulseAudio loopback is the cable, and a
+# click train plays into the input all the time. Per case latencyloop first
+# measures as HarnwickLatency does (the recorder sees each sweep come back:
+# the loopback's delay), then passes its input to its output on the same open
+# streams (the recorder sees each click go through: the streams' path). The
+# tool's round trip must equal both together within 2 ms, be at least what
+# the settings account for, and grow with them from case to case.
+#   loopback.sh <latencyloop.exe> <wave|ds>   (LATENCY_KEEP=1 keeps the files)
 set -uo pipefail
 exe=$1
 system=$2
@@ -68,12 +60,9 @@ run_case() {
   trips+=("$trip_ms:$share")
 }
 
-# How the round trip follows the settings, over the cases that compared, in
-# the order they ran (each raises the settings' share). The round trip moves
-# from start to start by up to about 60 ms on this platform, so only a step
-# that adds well more than that is judged: the round trip must grow by half
-# to one and a half times what the settings add. A check that opened the
-# devices with other settings than the player's would fail here.
+# Over the cases that compared, in order (each raises the settings' share):
+# where a step adds 100 ms or more (well above how far the round trip moves
+# from start to start), the round trip must grow by half to 1.5 times that.
 follows_settings() {
   local previous="" ok=0
   for t in "${trips[@]}"; do
@@ -90,19 +79,16 @@ follows_settings() {
   return $ok
 }
 
-# The machine is shared and Wine's audio threads get no real-time priority:
-# a busy moment can move the streams' latency, or lose a sweep, while a case
-# runs, and the tool then rightly calls its result unreliable (or hears
-# nothing). Such a case compares nothing; when no case could compare, the test
-# is reported as skipped (exit code 77) rather than passed.
+# A busy moment can move the streams' latency or lose a sweep; the tool then
+# rightly calls its result unreliable and the case compares nothing. When no
+# case could compare, the test is skipped (exit code 77), not passed.
 status=0 compared=0 trips=()
 # The outside measurement finds a click's return only within 0.35 s (the click
 # period is 0.4 s), so the larger "out lat ms" adds 130 ms, not more.
 if [ "$system" = ds ]; then cases="256:20 1024:20 1024:150"; else cases="1024:0 2048:0"; fi
 for c in $cases; do
   run_case "${c%:*}" "${c#*:}"; result=$?
-  # One more attempt, as the other loopback tests make, when a busy moment
-  # moved the path between the tool's sweeps and the outside clicks.
+  # One more attempt when a busy moment moved the path between the sweeps and the clicks.
   if [ "$result" = 1 ]; then echo "  once more:"; run_case "${c%:*}" "${c#*:}"; result=$?; fi
   case $result in
     0) compared=$((compared + 1)) ;;

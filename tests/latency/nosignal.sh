@@ -1,13 +1,8 @@
 #!/usr/bin/env bash
-# "HarnwickLatency /measure" on the virtual soundcard with nothing connecting
-# the speaker to the guitar input, once with the devices that exist and once
-# with an input device that does not:
-#  - no signal: it says that no signal came back and ends with exit code 2;
-#  - no device: it prints the device's error instead of showing a box that
-#    would hold the script, and ends with exit code 3.
-# Recording is switched on in the settings: the check must neither write a
-# take nor count one.
-#   nosignal.sh <HarnwickLatency.exe>
+# "HarnwickLatency /measure" with no loopback, recording switched on: with the
+# devices that exist it says no signal came back (exit 2), with an input that
+# does not exist it prints the device's error instead of holding the script in
+# a box (exit 3); neither writes or counts a take.   nosignal.sh <exe>
 set -uo pipefail
 exe=$1
 key='HKLM\SOFTWARE\Quillmark Labs\Harnwick Live\Settings'
