@@ -2,10 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
-#include "settings/settings.h"
-
 HWND waitForDialog(const char* caption, const std::vector<HWND>& except) {
     // Generous: the first program in a fresh Wine prefix takes a while to show its first window.
     HWND dialog = drive::waitForWindow(caption, 30000, except);
@@ -29,39 +25,6 @@ INT_PTR withDialog(const std::function<INT_PTR()>& show, const char* caption, co
         HWND dialog = waitForDialog(caption);
         if (dialog) user(dialog);
     });
-}
-
-FolderBrowserFake* FolderBrowserFake::current_ = nullptr;
-
-FolderBrowserFake::FolderBrowserFake() {
-    current_ = this;
-    override_.api().shBrowseForFolderA = browse;
-}
-
-PIDLIST_ABSOLUTE WINAPI FolderBrowserFake::browse(LPBROWSEINFOA info) {
-    ++current_->calls;
-    current_->owner = info->hwndOwner;
-    if (current_->folder == "fault") {
-        volatile int* volatile nowhere = nullptr;
-        *nowhere = 1;
-    }
-    return current_->folder.empty() ? nullptr : ILCreateFromPathA(current_->folder.c_str());
-}
-
-std::map<std::string, std::string> settingsSnapshot() {
-    std::map<std::string, std::string> values;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        BYTE data[512];
-        DWORD nameLength = sizeof name, dataLength = sizeof data - 1, type = 0;
-        if (RegEnumValueA(key, i, name, &nameLength, nullptr, &type, data, &dataLength) != ERROR_SUCCESS) break;
-        data[dataLength] = 0;
-        values[name] = reinterpret_cast<char*>(data);
-    }
-    RegCloseKey(key);
-    return values;
 }
 
 bool isCentred(HWND dialog) {

@@ -1,7 +1,7 @@
 // What the dialog tests share: the window driver (tools/drive) with test
-// failures for a dialog that does not appear or is left open, the settings
-// as one map, and how a dialog looks on the screen (every text fits its
-// control in the dialog's own font, no controls overlap, a picture of it).
+// failures for a dialog that does not appear or is left open, and how a dialog
+// looks on the screen (every text fits its control in the dialog's own font,
+// no controls overlap, a picture of it).
 #pragma once
 
 #include <windows.h>
@@ -24,27 +24,9 @@ INT_PTR driveDialog(const std::function<INT_PTR()>& show, const std::function<vo
 // driveDialog for one dialog: user() gets the dialog with this caption once it shows.
 INT_PTR withDialog(const std::function<INT_PTR()>& show, const char* caption, const std::function<void(HWND)>& user);
 
-// Every value under the settings key, by name.
-std::map<std::string, std::string> settingsSnapshot();
 // Whether the dialog is centred as the dialogs centre themselves (integer
 // halving of screen and window size).
 bool isCentred(HWND dialog);
-
-// Replaces the shell's folder dialog while alive, answered as the user would:
-// `folder` chosen, Cancel when it is empty, or "fault": a real access violation,
-// as a faulty shell extension makes. Counts the calls and notes their owner.
-class FolderBrowserFake {
-public:
-    FolderBrowserFake();
-    std::string folder;
-    int calls = 0;
-    HWND owner = nullptr;
-
-private:
-    static PIDLIST_ABSOLUTE WINAPI browse(LPBROWSEINFOA info);
-    static FolderBrowserFake* current_;
-    PlatformOverride override_;
-};
 
 // Checks that every text fits and nothing overlaps, and saves the dialog as
 // "screenshots\<name>.bmp" in the working folder.
