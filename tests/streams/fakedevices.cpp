@@ -9,24 +9,11 @@ HRESULT FakeRing::lock(DWORD offset, DWORD bytes, void** p1, DWORD* n1, void** p
     locks.emplace_back(offset, bytes);
     if (lockFails) return DSERR_INVALIDPARAM;
     const DWORD size = static_cast<DWORD>(this->bytes.size());
-    DWORD first = bytes, second = 0;
-    if (forcedPart1 || forcedPart2) {
-        first = forcedPart1;
-        second = forcedPart2;
-    } else if (offset + bytes > size) {
-        first = size - offset;
-        second = bytes - first;
-    }
+    const DWORD first = offset + bytes > size ? size - offset : bytes, second = bytes - first;
     *p1 = this->bytes.data() + offset;
     *n1 = first;
     if (p2) *p2 = second ? this->bytes.data() : nullptr;
     if (n2) *n2 = second;
-    return DS_OK;
-}
-
-HRESULT FakeRing::positions(LPDWORD first, LPDWORD second) const {
-    if (first) *first = playCursor;
-    if (second) *second = writeCursor;
     return DS_OK;
 }
 

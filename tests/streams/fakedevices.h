@@ -37,35 +37,44 @@ struct FakeRing {
     std::vector<unsigned char> bytes;
     DWORD playCursor = 0, writeCursor = 0;  // playback: play/write; capture: capture/read
     bool lockFails = false;
-    // When set, Lock hands out exactly these region lengths (the first region
-    // starts at the offset, the second at the ring's start).
-    DWORD forcedPart1 = 0, forcedPart2 = 0;
     std::vector<std::pair<DWORD, DWORD>> locks;  // (offset, bytes) asked for
     HRESULT lock(DWORD offset, DWORD bytes, void** p1, DWORD* n1, void** p2, DWORD* n2);
-    HRESULT positions(LPDWORD first, LPDWORD second) const;
     DWORD size() const { return static_cast<DWORD>(bytes.size()); }
 };
 
-class FakeSoundBuffer : public FakeObject<IDirectSoundBuffer> {
+// The calls both buffer kinds share, over one ring.
+template <class Interface, class Caps>
+class FakeRingBuffer : public FakeObject<Interface> {
 public:
-    explicit FakeSoundBuffer(DWORD bytes) { ring.bytes.assign(bytes, 0); }
+    explicit FakeRingBuffer(DWORD bytes) { ring.bytes.assign(bytes, 0); }
     FakeRing ring;
-    bool playing = false;
 
-    STDMETHOD(GetCaps)(LPDSBCAPS caps) override {
+    STDMETHOD(GetCaps)(Caps caps) override {
         caps->dwBufferBytes = ring.size();
         return DS_OK;
     }
-    STDMETHOD(GetCurrentPosition)(LPDWORD play, LPDWORD write) override { return ring.positions(play, write); }
+    STDMETHOD(GetCurrentPosition)(LPDWORD first, LPDWORD second) override {
+        if (first) *first = ring.playCursor;
+        if (second) *second = ring.writeCursor;
+        return DS_OK;
+    }
     STDMETHOD(GetFormat)(LPWAVEFORMATEX, DWORD, LPDWORD) override { return E_NOTIMPL; }
-    STDMETHOD(GetVolume)(LPLONG) override { return E_NOTIMPL; }
-    STDMETHOD(GetPan)(LPLONG) override { return E_NOTIMPL; }
-    STDMETHOD(GetFrequency)(LPDWORD) override { return E_NOTIMPL; }
     STDMETHOD(GetStatus)(LPDWORD) override { return E_NOTIMPL; }
-    STDMETHOD(Initialize)(LPDIRECTSOUND, LPCDSBUFFERDESC) override { return E_NOTIMPL; }
     STDMETHOD(Lock)(DWORD offset, DWORD bytes, LPVOID* p1, LPDWORD n1, LPVOID* p2, LPDWORD n2, DWORD) override {
         return ring.lock(offset, bytes, p1, n1, p2, n2);
     }
+    STDMETHOD(Unlock)(LPVOID, DWORD, LPVOID, DWORD) override { return DS_OK; }
+};
+
+class FakeSoundBuffer : public FakeRingBuffer<IDirectSoundBuffer, LPDSBCAPS> {
+public:
+    using FakeRingBuffer::FakeRingBuffer;
+    bool playing = false;
+
+    STDMETHOD(GetVolume)(LPLONG) override { return E_NOTIMPL; }
+    STDMETHOD(GetPan)(LPLONG) override { return E_NOTIMPL; }
+    STDMETHOD(GetFrequency)(LPDWORD) override { return E_NOTIMPL; }
+    STDMETHOD(Initialize)(LPDIRECTSOUND, LPCDSBUFFERDESC) override { return E_NOTIMPL; }
     STDMETHOD(Play)(DWORD, DWORD, DWORD flags) override {
         playing = flags == DSBPLAY_LOOPING;
         return DS_OK;
@@ -79,7 +88,6 @@ public:
         playing = false;
         return DS_OK;
     }
-    STDMETHOD(Unlock)(LPVOID, DWORD, LPVOID, DWORD) override { return DS_OK; }
     STDMETHOD(Restore)() override { return E_NOTIMPL; }
 };
 
@@ -107,29 +115,17 @@ public:
 };
 
 // The capture buffer and its notification part in one object, as one count.
-class FakeCaptureBuffer : public FakeObject<IDirectSoundCaptureBuffer>, public IDirectSoundNotify {
+class FakeCaptureBuffer : public FakeRingBuffer<IDirectSoundCaptureBuffer, LPDSCBCAPS>, public IDirectSoundNotify {
 public:
-    explicit FakeCaptureBuffer(DWORD bytes) { ring.bytes.assign(bytes, 0); }
-    FakeRing ring;
+    using FakeRingBuffer::FakeRingBuffer;
     std::vector<DSBPOSITIONNOTIFY> positions;
 
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override;
     STDMETHOD_(ULONG, AddRef)() override { return FakeObject::AddRef(); }
     STDMETHOD_(ULONG, Release)() override { return FakeObject::Release(); }
-    STDMETHOD(GetCaps)(LPDSCBCAPS caps) override {
-        caps->dwBufferBytes = ring.size();
-        return DS_OK;
-    }
-    STDMETHOD(GetCurrentPosition)(LPDWORD capture, LPDWORD read) override { return ring.positions(capture, read); }
-    STDMETHOD(GetFormat)(LPWAVEFORMATEX, DWORD, LPDWORD) override { return E_NOTIMPL; }
-    STDMETHOD(GetStatus)(LPDWORD) override { return E_NOTIMPL; }
     STDMETHOD(Initialize)(LPDIRECTSOUNDCAPTURE, LPCDSCBUFFERDESC) override { return E_NOTIMPL; }
-    STDMETHOD(Lock)(DWORD offset, DWORD bytes, LPVOID* p1, LPDWORD n1, LPVOID* p2, LPDWORD n2, DWORD) override {
-        return ring.lock(offset, bytes, p1, n1, p2, n2);
-    }
     STDMETHOD(Start)(DWORD) override { return DS_OK; }
     STDMETHOD(Stop)() override { return DS_OK; }
-    STDMETHOD(Unlock)(LPVOID, DWORD, LPVOID, DWORD) override { return DS_OK; }
     STDMETHOD(SetNotificationPositions)(DWORD n, LPCDSBPOSITIONNOTIFY table) override {
         positions.assign(table, table + n);
         return DS_OK;

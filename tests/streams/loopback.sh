@@ -1,24 +1,16 @@
 #!/usr/bin/env bash
-# Loopback through the virtual soundcard: a 1 kHz half-scale tone plays into
-# the guitar sink, streamloop reads it with readInput and writes it with
-# writeOutput for a few seconds, the speaker monitor is recorded, and the
-# recording is checked (frequency, level, gaps), then streamloop's own input
-# and output recordings (whole WAV files of every frame it moved).
-#   loopback.sh <streamloop.exe> <mode>
-# Needs the services of scripts/services.sh (scripts/test.sh starts them).
-# LOOPBACK_KEEP=1 keeps the working folder (tone, speaker recording, takes).
-#
-# The machine is shared and Wine's audio threads get no real-time priority, so
-# a busy moment can starve the soundcard for longer than a chunk. A failed
-# attempt is shown in full and tried once more; two failures fail the test.
+# Loopback through the virtual soundcard: a 1 kHz half-scale tone plays into the guitar sink, streamloop
+# moves it for a few seconds, and the speaker monitor's recording (frequency, level, gaps) and streamloop's
+# own takes are checked.   loopback.sh <streamloop.exe> <mode>   (LOOPBACK_KEEP=1 keeps the working folder)
+# Wine's audio threads get no real-time priority on a shared machine, so a busy moment can starve the
+# soundcard for longer than a chunk: a failed attempt is shown in full and tried once more.
 set -euo pipefail
 exe=$1
 mode=$2
 hz=1000
 chunk=1024
-# The tone's level after the streams' conversions: the input scale (1/33000
-# on waveIn, 1/32767 on DirectSoundCapture) and, with resampling, the
-# interpolator's zero stuffing, which halves it.
+# The tone's level after the input scale (1/33000 on waveIn, 1/32767 on DirectSoundCapture) and, with
+# resampling, the interpolator's zero stuffing, which halves it.
 case $mode in
   dsound) amplitude=0.5 ;;
   wave) amplitude=0.4965 ;;
@@ -34,9 +26,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# From the tone's onset + 1 s to 0.1 s before its end: the zero-crossing
-# rate within 1 % of the tone, each channel's amplitude within 5 % of the
-# expected one, no stretch below 5 % of it longer than a chunk.
+# From the tone's onset + 1 s to 0.1 s before its end: the zero-crossing rate within 1 % of the tone, each
+# channel's amplitude within 5 % of the expected one, no stretch below 5 % of it longer than a chunk.
 analyse() {
   sox "$1" -t dat - | awk -v amp="$amplitude" -v hz="$hz" -v chunk="$chunk" '
     function abs(x) { return x < 0 ? -x : x }
@@ -58,8 +49,7 @@ analyse() {
     }'
 }
 
-# A take holds exactly the frames streamloop says it moved, behind a 44-byte
-# header that declares them.   take <file> <frames>
+# A take holds exactly the frames streamloop says it moved, behind a 44-byte header.   take <file> <frames>
 take() {
   local samples bytes
   samples=$(soxi -s "$1") bytes=$(stat -c %s "$1")

@@ -1,7 +1,5 @@
-// The output stream against fake devices: sizes taken from the settings, the
-// DirectSound write and its resynchronisation, the waveOut fade and cut, and
-// what the user is told when a device fails. Formats, the resampler's gain and
-// the takes of a plain loop are the loopback tests' part.
+// The output stream against fake devices: the DirectSound write and its resync, the waveOut fade and cut,
+// and the failure messages. Formats, gain and the takes of a plain loop are the loopback tests' part.
 #include <cstring>
 #include <vector>
 
@@ -46,16 +44,13 @@ protected:
     }
 };
 
-// The ring holds three seconds; the latency offset, of either sign, is kept as
-// learned at close. (Chunk sizes and the resync period come from the stream
-// code both streams share: the input stream's tests read them.)
+// The ring holds three seconds; the latency offset, of either sign, is kept as learned at close.
 TEST_F(DirectSoundTest, SizesFromSettings) {
     struct Case {
         int rate, channels;
         const char* latencyMs;
         int ringBytes, latencyBytes;
-    } cases[] = {{44100, 2, "10", 529200, 1764}, {44100, 1, "", 264600, 0}, {11025, 1, "-3", 66148, -68},
-                 {48000, 2, "1", 576000, 192}};
+    } cases[] = {{44100, 2, "10", 529200, 1764}, {44100, 1, "", 264600, 0}, {11025, 1, "-3", 66148, -68}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rate);
         writeSettingText("out lat ms", c.latencyMs);
@@ -69,14 +64,9 @@ TEST_F(DirectSoundTest, SizesFromSettings) {
 
 TEST_F(DirectSoundTest, OpenAndCloseAreIdempotent) {
     EXPECT_EQ(1, closeOutput(out, isOpen)) << "close without open";
-    EXPECT_EQ("", readSettingText("resync_bytes_out learned"));
     ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
-    writeSettingText("USE_DIRECTX", "FALSE");
-    EXPECT_EQ(1, openOutput(out, isOpen, nullptr, 22050, 1)) << "second open while open";
-    EXPECT_EQ(44100, out.sampleRate);
     FakeSoundBuffer* secondary = devices.directSound->secondary;
     ASSERT_TRUE(secondary->playing) << "looping";
-    EXPECT_EQ(1, closeOutput(out, isOpen));
     EXPECT_EQ(1, closeOutput(out, isOpen));
     EXPECT_EQ(0, isOpen);
     EXPECT_FALSE(secondary->playing);
@@ -84,9 +74,8 @@ TEST_F(DirectSoundTest, OpenAndCloseAreIdempotent) {
     EXPECT_EQ(1u, devices.directSound->refs());
 }
 
-// The first chunk goes to the device's write cursor (the device played on
-// while the run started) plus the latency offset, converted and clamped; a
-// lock that wraps fills both regions and wraps the position.
+// The first chunk goes to the write cursor (the device played on while the run started) plus the latency
+// offset, converted and clamped; a lock that wraps fills both regions and wraps the position.
 TEST_F(DirectSoundTest, WritesGoToTheWriteCursorConvertedAndClamped) {
     writeSettingText("out lat ms", "10");
     ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
@@ -125,9 +114,8 @@ TEST_F(DirectSoundTest, FailedLockOrMissingBufferDropsTheChunk) {
     EXPECT_TRUE(boxes.calls().empty());
 }
 
-// Once per resync period the write position moves to the write cursor plus
-// the latency offset (wrapped into the ring, whatever the offset's size or
-// sign) unless it lies within a quarter ring ahead of that target.
+// Once per resync period the position moves to the write cursor plus the latency offset (wrapped into the
+// ring, whatever the offset's size or sign) unless it lies within a quarter ring ahead of that target.
 TEST_F(DirectSoundTest, ResyncMovesThePositionOnlyOutsideItsWindow) {
     const int quarter = 529200 / 4;
     struct Case {
@@ -138,10 +126,8 @@ TEST_F(DirectSoundTest, ResyncMovesThePositionOnlyOutsideItsWindow) {
     } cases[] = {
         {"10", 0, 529100, 300000, 1664},                    // far behind (the target wraps to 1664): moved
         {"10", 0, 529100, 1660, 1664},                      // just behind the target: moved
-        {"10", 0, 529100, 1664, 1664},                      // at the target
         {"10", 0, 529100, 1664 + quarter, 1664 + quarter},  // a quarter ahead exactly
         {"10", 0, 529100, 1664 + quarter + 4, 1664},        // a frame more
-        {"500", 32768, 30000, 0, (30000 + 88200) % 32768},
         {"3000", 32768, 100, 0, (100 + 529200) % 32768},
         {"-400", 32768, 20000, 0, 20000 - 70560 + 2 * 32768},
     };
@@ -233,10 +219,8 @@ TEST_F(OutputStreamTest, WaveOutFadesOutAndCutsWhileTheQueueIsLong) {
     EXPECT_EQ(2, streamStatistics().fadedCuts);
 }
 
-// The queue limit follows what the device holds. A device that hands back
-// `burst` headers whenever it holds `hold` of them: the limit is 8 on a short
-// device, else hold or twice the burst (at most 24); once it is known, a
-// device that holds more than 8 no longer has its chunks cut.
+// A device that hands back `burst` headers whenever it holds `hold`: the queue limit is 8 on a short device,
+// else hold or twice the burst (at most 24); once known, a device holding more than 8 is no longer cut.
 TEST_F(OutputStreamTest, WaveOutQueueLimitFollowsWhatTheDeviceHolds) {
     useWaveOut(256);
     struct Case {
@@ -260,15 +244,6 @@ TEST_F(OutputStreamTest, WaveOutQueueLimitFollowsWhatTheDeviceHolds) {
         EXPECT_EQ(0, streamStatistics().chunksDropped);
         closeOutput(out, isOpen);
     }
-    // The short device's limit is the one a stalled queue meets: 9 queued fade.
-    ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
-    for (int w = 0; w < 4; ++w) {
-        devices.completeOutput();
-        write(256);
-    }
-    resetStreamStatistics();
-    for (int w = 0; w < 9; ++w) write(256);
-    EXPECT_EQ(1, streamStatistics().fadedCuts);
 }
 
 TEST_F(OutputStreamTest, WaveOutFullQueueDropsChunksUntilAHeaderComesBack) {
@@ -323,8 +298,8 @@ TEST_F(OutputStreamTest, FailureMessages) {
     EXPECT_EQ(nullptr, boxes.calls()[1].owner);
 }
 
-// A device that cannot take accelerated output asks whether to reset the
-// mode: Yes stores the change, No keeps it for this run, Cancel does not run.
+// A device that cannot take accelerated output asks whether to reset the mode: Yes stores the change, No
+// keeps it for this run, Cancel does not run.
 TEST_F(DirectSoundTest, AcceleratedOutputQuestion) {
     const char* question =
         "The mode was set to 'Accelerated output', but the soundcard could not handle that.\n"
@@ -354,15 +329,6 @@ TEST_F(DirectSoundTest, AcceleratedOutputQuestion) {
         EXPECT_EQ(1u + c.opened, devices.directSound->refs()) << "held while open, released on Cancel";
         closeOutput(out, isOpen);
     }
-    // A device that takes write-primary access: the primary buffer is the ring.
-    devices.directSound->writePrimaryRefused = false;
-    devices.directSound->primaryBytes = 32768;
-    MessageBoxRecorder boxes;
-    ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
-    EXPECT_TRUE(boxes.calls().empty());
-    EXPECT_EQ(out.pPrimary, out.pWriteBuffer);
-    EXPECT_EQ(nullptr, out.pSecondary);
-    EXPECT_EQ(32768, out.ringBytes);
 }
 
 }  // namespace

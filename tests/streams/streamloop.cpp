@@ -1,12 +1,9 @@
-// Loopback through the real virtual soundcard, driven by loopback.sh:
-//   streamloop <mode> <seconds> <recording folder>
-// reads with readInput and writes with writeOutput for that long, with both
-// recordings on, and prints the frames it moved for the script's checks:
-//   frames <read from the device> <written>
-// mode: wave (waveIn/waveOut), waveresample (both at twice the rate), dsound
-// (DirectSoundCapture and DirectSound with a secondary buffer).
+// Loopback through the real virtual soundcard for loopback.sh: `streamloop <mode> <seconds> <folder>` reads
+// and writes for that long with both recordings on and prints "frames <read from the device> <written>".
+// mode: wave (waveIn/waveOut), waveresample (both at twice the rate), dsound (DirectSound, secondary buffer).
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -34,12 +31,6 @@ void configure(const std::string& mode, const char* folder) {
     writeSettingText("SAVE_OUTPUT", "TRUE");
 }
 
-bool allZero(const float* samples, int count) {
-    for (int k = 0; k < count; ++k)
-        if (samples[k] != 0.0f) return false;
-    return true;
-}
-
 int runLoop(const std::string& mode, double seconds, const char* folder) {
     configure(mode, folder);
     InputStream in;
@@ -57,7 +48,8 @@ int runLoop(const std::string& mode, double seconds, const char* folder) {
         const int frames = readInput(in, chunk.data(), in.chunkFrames);
         // A read that found no data delivers exact silence and records nothing;
         // the playing tone is never exactly zero for a whole chunk.
-        if (!allZero(chunk.data(), frames * kChannels)) framesFromDevice += frames;
+        if (std::any_of(chunk.begin(), chunk.begin() + frames * kChannels, [](float s) { return s != 0.0f; }))
+            framesFromDevice += frames;
         writeOutput(out, chunk.data(), frames);
         framesWritten += frames;
     }
