@@ -1,7 +1,5 @@
-// Fake sound devices for the stream tests: small DirectSound objects that
-// implement the published interfaces over plain memory, and fake wave API
-// drivers whose queues a test drives by hand. FakeDevices installs them in the
-// platform table for its scope.
+// Fake sound devices for the stream tests: DirectSound objects over plain memory, and wave API drivers
+// whose queues a test drives by hand. FakeDevices installs them in the platform table for its scope.
 #pragma once
 
 #include <windows.h>
@@ -13,8 +11,7 @@
 
 #include "platform/platform.h"
 
-// Reference counting for the fakes (they delete themselves at zero), with no
-// interface beyond their own.
+// Reference counting for the fakes (they delete themselves at zero), with no interface beyond their own.
 template <class Interface>
 class FakeObject : public Interface {
 public:
@@ -148,9 +145,8 @@ public:
     STDMETHOD(Initialize)(LPCGUID) override { return E_NOTIMPL; }
 };
 
-// One fake wave driver (either direction): headers handed to it wait in its
-// queue until the test completes them; like a real driver it refuses to
-// unprepare a header still queued.
+// One fake wave driver (either direction): headers wait in its queue until the test completes them; like a
+// real driver it refuses to unprepare a header still queued.
 struct FakeWaveDriver {
     MMRESULT openResult = MMSYSERR_NOERROR;
     MMRESULT writeResult = MMSYSERR_NOERROR;  // waveOutWrite / waveInAddBuffer
@@ -162,15 +158,13 @@ struct FakeWaveDriver {
     std::deque<WAVEHDR*> queue;
     std::vector<std::vector<short>> written;  // waveOut: samples of each queued header
     int prepared = 0;                         // headers prepared minus unprepared
-    // A driver that keeps up by itself (for benchmarks): waveOut hands each
-    // header back at once; waveIn completes every queued header but the newest,
-    // leaving its data as it is. Nothing is logged or copied.
+    // A driver that keeps up by itself (for benchmarks): waveOut hands each header back at once; waveIn
+    // completes every queued header but the newest, leaving its data as it is. Nothing is logged or copied.
     bool instant = false;
 };
 
-// Installs the fakes for its scope: DirectSoundCreate hands out `directSound`,
-// DirectSoundCaptureCreate hands out `capture`, the wave API goes to the two
-// fake drivers. Enumeration stays the real one.
+// Installs the fakes for its scope: the DirectSound creations hand out `directSound` and `capture`, the
+// wave API goes to the two fake drivers. Enumeration stays the real one.
 class FakeDevices {
 public:
     FakeDevices();
@@ -184,9 +178,8 @@ public:
     FakeWaveDriver waveIn;
     FakeWaveDriver waveOut;
 
-    // waveIn: the driver fills the oldest queued header with bytes of data
-    // (sample value k at sample k unless given) and returns it through the
-    // registered callback. False when nothing is queued.
+    // waveIn: the driver fills the oldest queued header with bytes of data (sample value k at sample k unless
+    // given) and returns it through the registered callback. False when nothing is queued.
     bool completeInput(DWORD bytes, const std::vector<short>* samples = nullptr, bool fill = true);
     // waveOut: the driver hands the oldest queued header back.
     bool completeOutput();

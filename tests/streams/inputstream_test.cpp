@@ -148,13 +148,6 @@ TEST_F(InputStreamTest, WaveInReadDecimatesWhenResampling) {
     for (int j = 64; j < 256; ++j) ASSERT_NEAR(0.0f, destination[2 * j + 1] / kWaveInScale, 100.0f) << j;
 }
 
-TEST_F(InputStreamTest, SampleClockCountsTwelveHoursAtTheHighestRate) {
-    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
-    const int64_t hour = 3600LL * 96000;
-    for (int h = 0; h < 12; ++h) advanceSampleClock(static_cast<int>(hour));
-    EXPECT_EQ(12 * hour, static_cast<int64_t>(sampleClock()));
-}
-
 // The driver completes 111 then 222 after `reads` 512-frame reads. The first audio of a run is the newest
 // buffer; at 51200 Hz the 100th read ends exactly on the one-second period and only the 101st passes it.
 // The buffers skipped go back to the driver, and a read with nothing new is silence, not their audio.
