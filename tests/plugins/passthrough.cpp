@@ -1,6 +1,6 @@
 #include "passthrough.h"
 
-#include <new>
+#include <algorithm>
 
 // {6A1C6D2F-3F0B-4E4B-9C5A-2B7E8D10A4C1}
 const CLSID CLSID_TestPassThrough = {0x6a1c6d2f, 0x3f0b, 0x4e4b, {0x9c, 0x5a, 0x2b, 0x7e, 0x8d, 0x10, 0xa4, 0xc1}};
@@ -33,7 +33,7 @@ HRESULT PassThroughInput::receive(IMediaSample* sample) {
         owner_->secondLength = sample->GetActualDataLength();
     }
     if (owner_->keepSamples) {
-        int slot = owner_->keptCount_;
+        const int slot = owner_->keptCount_;
         if (slot < PassThroughFilter::kMaxKept) {
             sample->AddRef();
             owner_->kept_[slot] = sample;
@@ -72,10 +72,9 @@ HRESULT PassThroughOutput::getMediaType(int position, AM_MEDIA_TYPE* mt) {
 }
 
 HRESULT PassThroughOutput::decideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* requested) {
-    ALLOCATOR_PROPERTIES wanted = *requested;
-    if (wanted.cBuffers < 1) wanted.cBuffers = 1;
-    if (wanted.cbBuffer < 4096) wanted.cbBuffer = 4096;
-    ALLOCATOR_PROPERTIES granted = {};
+    ALLOCATOR_PROPERTIES wanted = *requested, granted = {};
+    wanted.cBuffers = std::max(wanted.cBuffers, 1L);
+    wanted.cbBuffer = std::max(wanted.cbBuffer, 4096L);
     return allocator->SetProperties(&wanted, &granted);
 }
 
@@ -90,9 +89,7 @@ PassThroughFilter::~PassThroughFilter() {
 }
 
 BasePin* PassThroughFilter::pin(int index) {
-    if (index == 0) return &input;
-    if (index == 1) return &output;
-    return nullptr;
+    return index == 0 ? static_cast<BasePin*>(&input) : index == 1 ? static_cast<BasePin*>(&output) : nullptr;
 }
 
 void PassThroughFilter::releaseKept() {
@@ -117,11 +114,9 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
         *out = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        PassThroughFilter* filter = new (std::nothrow) PassThroughFilter();
-        if (!filter) return E_OUTOFMEMORY;
+        PassThroughFilter* filter = new PassThroughFilter();
         filter->NonDelegatingAddRef();
         HRESULT hr = filter->NonDelegatingQueryInterface(iid, out);
         filter->NonDelegatingRelease();
@@ -135,10 +130,9 @@ PassThroughFactory g_factory;
 }  // namespace
 
 PassThroughRegistration::PassThroughRegistration() {
-    if (FAILED(CoRegisterClassObject(CLSID_TestPassThrough, &g_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
-                                     &cookie_))) {
-        cookie_ = 0;
-    }
+    const HRESULT hr =
+        CoRegisterClassObject(CLSID_TestPassThrough, &g_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_);
+    if (FAILED(hr)) cookie_ = 0;
 }
 
 PassThroughRegistration::~PassThroughRegistration() {

@@ -1,6 +1,5 @@
-// A minimal in-place pass-through effect for tests: each sample its input pin
-// "In" receives goes on through its output pin "Out" on the receiving thread.
-// It counts what it sees, and it can be told to keep samples instead.
+// An in-place pass-through effect for tests: each sample its pin "In" receives goes on through its pin
+// "Out" on the receiving thread. It counts what it sees, and it can be told to keep samples instead.
 #pragma once
 
 #include <atomic>
@@ -65,8 +64,7 @@ private:
     friend class PassThroughInput;
 };
 
-// Makes CLSID_TestPassThrough creatable with CoCreateInstance in this
-// process (and apartment) for the life of the object.
+// Makes CLSID_TestPassThrough creatable in this process (and apartment) for the life of the object.
 class PassThroughRegistration {
 public:
     PassThroughRegistration();
