@@ -76,10 +76,9 @@ struct SampleSource {
 
 }  // namespace
 
-// A fill-buffer that ends the stream (S_FALSE, as the re-amp source at the end
-// of its take) or fails delivers one end of stream after the samples it made;
-// the graph hears EC_COMPLETE from the running dump, or EC_ERRORABORT with the
-// failure; the worker waits for Stop.
+// A fill-buffer that ends the stream (S_FALSE, as the re-amp source at the end of its take) or fails
+// delivers one end of stream after its samples; the graph hears EC_COMPLETE from the running dump, or
+// EC_ERRORABORT with the failure; the worker waits for Stop.
 TEST_F(GraphTest, FillBufferEndingOrFailingEndsTheStreamOnce) {
     CountingSource* source = new CountingSource();
     source->NonDelegatingAddRef();
@@ -121,13 +120,11 @@ TEST_F(GraphTest, FillBufferEndingOrFailingEndsTheStreamOnce) {
     EXPECT_EQ(0u, source->NonDelegatingRelease());
 }
 
-// As the amplifier plug-in's input receives: not while stopped, flushing or
-// after a run-time error.
+// As the amplifier plug-in's input receives: not while stopped, flushing or after a run-time error.
 TEST_F(GraphTest, BaseInputPinRefusesSamplesWhenItMayNotTakeThem) {
     SampleSource source(4096);
     EXPECT_EQ(VFW_E_WRONG_STATE, pass_->input.Receive(source.sample));
     EXPECT_EQ(VFW_E_WRONG_STATE, pass_->input.EndOfStream());
-    EXPECT_EQ(E_POINTER, pass_->input.Receive(nullptr));
     ASSERT_EQ(S_OK, plugin_->Pause());
     ASSERT_EQ(S_OK, pass_->input.BeginFlush());
     EXPECT_EQ(S_FALSE, pass_->input.Receive(source.sample));
@@ -157,21 +154,16 @@ TEST_F(GraphTest, DumpPinWritesEverySampleEvenWhenStopped) {
     closeOutput(d->output, d->filter->outputOpen);
 }
 
-// The graph manager asks the renderer for seeking: one pass-through object
-// that answers for the dump and says nothing upstream seeks.
+// The graph manager asks the renderer for seeking: one pass-through object that says nothing upstream seeks.
 TEST_F(GraphTest, DumpMakesOnePositionPassThrough) {
     IMediaSeeking* seeking = nullptr;
     IMediaPosition* position = nullptr;
-    IUnknown *a = nullptr, *b = nullptr;
     ASSERT_EQ(S_OK, writer_->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking)));
     PositionPassThru* first = dump()->position;
     ASSERT_EQ(S_OK, writer_->QueryInterface(IID_IMediaPosition, reinterpret_cast<void**>(&position)));
     EXPECT_EQ(first, dump()->position);
     LONGLONG duration = 0;
     EXPECT_EQ(E_NOTIMPL, seeking->GetDuration(&duration));
-    seeking->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&a));
-    writer_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&b));
-    EXPECT_EQ(a, b);
-    for (IUnknown* object : {static_cast<IUnknown*>(seeking), static_cast<IUnknown*>(position), a, b})
-        object->Release();
+    seeking->Release();
+    position->Release();
 }

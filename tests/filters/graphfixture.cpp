@@ -8,7 +8,6 @@ AM_MEDIA_TYPE floatAudioType(int channels, int sampleRate, WORD formatTag) {
     wfx.wBitsPerSample = 32;
     wfx.nBlockAlign = static_cast<WORD>(channels * 32 / 8);
     wfx.nAvgBytesPerSec = static_cast<DWORD>(sampleRate * channels * 4);
-    wfx.cbSize = 0;
     AM_MEDIA_TYPE mt = {};
     EXPECT_EQ(S_OK, buildAudioMediaType(wfx, true, mt));
     return mt;

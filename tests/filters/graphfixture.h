@@ -1,7 +1,5 @@
-// The three-filter graph inside the platform's graph manager, for the
-// component tests: reader → test pass-through → dump, connected with the
-// IEEE-float audio type. Taking it apart checks that every object's count
-// reaches 0 (Release results and the module's live-object count).
+// The three-filter graph in the platform's graph manager: reader → test pass-through → dump, connected with
+// the IEEE-float audio type. Taking it apart checks that every object's count reaches 0.
 #pragma once
 
 #include <gtest/gtest.h>
