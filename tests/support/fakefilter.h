@@ -1,6 +1,5 @@
-// Small COM fakes for the graph builder and setting-file tests: a filter with
-// chosen pins and an optional persistence interface, and pins that only know
-// their direction. Reference counts are real so tests can see releases.
+// Small COM fakes: a filter with chosen pins and an optional persistence interface, and pins that only
+// know their direction. Reference counts are real so tests can see releases.
 #pragma once
 
 #include <windows.h>

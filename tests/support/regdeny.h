@@ -1,6 +1,5 @@
-// Taking write access to a registry key away from everyone, as a standard
-// user meets the keys under HKEY_LOCAL_MACHINE, and giving it back. Reading
-// stays allowed. Wine enforces such a DACL like Windows does.
+// Taking write access to a registry key away from everyone, as a standard user meets the keys under
+// HKEY_LOCAL_MACHINE, and giving it back. Reading stays allowed. Wine enforces such a DACL like Windows.
 #pragma once
 
 #include <windows.h>
@@ -12,8 +11,7 @@ LONG allowRegistryWrites(HKEY root, const char* subkey);
 // Whether opening the key for writing is refused now.
 bool registryWritesRefused(HKEY root, const char* subkey);
 
-// Denies writes to the key for the life of a scope, then gives access back
-// and removes the key again when the scope created it.
+// Denies writes to the key for the life of a scope, then gives access back and removes a key it created.
 class RegistryWriteDenial {
 public:
     RegistryWriteDenial(HKEY root, const char* subkey);

@@ -1,6 +1,9 @@
 #include "support/testenv.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "settings/settings.h"
 #include "tracelog/trace.h"
@@ -20,34 +23,13 @@ bool settingsKeyExists() {
 }
 
 void removeTree(const std::string& path) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string child = path + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTree(child);
-            else {
-                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(child.c_str());
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(path.c_str());
+    std::error_code ignored;  // a folder that is not there is removed already
+    std::filesystem::remove_all(path, ignored);
 }
 
 std::vector<unsigned char> readFileBytes(const std::string& path) {
-    std::vector<unsigned char> bytes;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file) return bytes;
-    unsigned char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
-    fclose(file);
-    return bytes;
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 void HarnwickTest::SetUp() {
@@ -59,8 +41,6 @@ void HarnwickTest::SetUp() {
     char name[MAX_PATH];
     snprintf(name, sizeof name, "%shwtest-%lu-%s-%s", base, GetCurrentProcessId(), info->test_suite_name(),
              info->name());
-    for (char* p = name + strlen(base); *p; ++p)
-        if (*p == '/') *p = '_';
     tempDir_ = name;
     removeTree(tempDir_);
     ASSERT_TRUE(CreateDirectoryA(tempDir_.c_str(), nullptr)) << tempDir_;
@@ -99,29 +79,24 @@ TraceRecorder::~TraceRecorder() {
     DeleteCriticalSection(&lock_);
 }
 
-void TraceRecorder::observe(void* self, const char* file, int line, int level, const char* text) {
+void TraceRecorder::observe(void* self, const char*, int, int level, const char* text) {
     TraceRecorder* r = static_cast<TraceRecorder*>(self);
     EnterCriticalSection(&r->lock_);
-    r->lines_.push_back({file, line, level, text});
+    r->lines_.emplace_back(level, text);
     LeaveCriticalSection(&r->lock_);
-}
-
-std::vector<TraceRecorder::Line> TraceRecorder::lines() const {
-    EnterCriticalSection(&lock_);
-    std::vector<Line> copy = lines_;
-    LeaveCriticalSection(&lock_);
-    return copy;
 }
 
 std::vector<std::string> TraceRecorder::texts(int level) const {
     std::vector<std::string> result;
-    for (const Line& l : lines())
-        if (level == 0 || l.level == level) result.push_back(l.text);
+    EnterCriticalSection(&lock_);
+    for (const auto& l : lines_)
+        if (level == 0 || l.first == level) result.push_back(l.second);
+    LeaveCriticalSection(&lock_);
     return result;
 }
 
 bool TraceRecorder::contains(const std::string& fragment) const {
-    for (const Line& l : lines())
-        if (l.text.find(fragment) != std::string::npos) return true;
+    for (const std::string& text : texts())
+        if (text.find(fragment) != std::string::npos) return true;
     return false;
 }

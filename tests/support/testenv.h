@@ -9,8 +9,7 @@
 
 #include "platform/platform.h"
 
-// Each test starts with no settings key and its own empty temporary folder,
-// which is removed afterwards.
+// Each test starts with no settings key and its own empty temporary folder, which is removed afterwards.
 class HarnwickTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -31,18 +30,11 @@ void removeTree(const std::string& path);
 // Reads a whole file; empty when it cannot be read.
 std::vector<unsigned char> readFileBytes(const std::string& path);
 
-// Collects every trace line while alive (from any thread).
+// Collects the text of every trace line while alive (from any thread).
 class TraceRecorder {
 public:
-    struct Line {
-        std::string file;
-        int line;
-        int level;
-        std::string text;
-    };
     TraceRecorder();
     ~TraceRecorder();
-    std::vector<Line> lines() const;
     // Texts of the lines at the given level (all levels for 0).
     std::vector<std::string> texts(int level = 0) const;
     // Whether some line's text contains the fragment.
@@ -51,11 +43,11 @@ public:
 private:
     static void observe(void* self, const char* file, int line, int level, const char* text);
     mutable CRITICAL_SECTION lock_;
-    std::vector<Line> lines_;
+    std::vector<std::pair<int, std::string>> lines_;  // level, text
 };
 
-// Replaces the platform's message box while alive: records each call and
-// answers with the queued buttons (IDOK when the queue is empty).
+// Replaces the platform's message box while alive: records each call and answers with the queued buttons
+// (IDOK when the queue is empty).
 class MessageBoxRecorder {
 public:
     struct Call {
