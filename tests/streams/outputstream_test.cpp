@@ -238,6 +238,15 @@ TEST_F(OutputStreamTest, WaveOutQueueLimitFollowsWhatTheDeviceHolds) {
         EXPECT_EQ(0, streamStatistics().chunksDropped);
         closeOutput(out, isOpen);
     }
+    // The short device's limit is the one a stalled queue meets: 9 queued fade.
+    ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
+    for (int w = 0; w < 4; ++w) {
+        devices.completeOutput();
+        write(256);
+    }
+    resetStreamStatistics();
+    for (int w = 0; w < 9; ++w) write(256);
+    EXPECT_EQ(1, streamStatistics().fadedCuts);
 }
 
 TEST_F(OutputStreamTest, WaveOutFullQueueDropsChunksUntilAHeaderComesBack) {
