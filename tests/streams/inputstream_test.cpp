@@ -148,6 +148,13 @@ TEST_F(InputStreamTest, WaveInReadDecimatesWhenResampling) {
     for (int j = 64; j < 256; ++j) ASSERT_NEAR(0.0f, destination[2 * j + 1] / kWaveInScale, 100.0f) << j;
 }
 
+TEST_F(InputStreamTest, SampleClockCountsTwelveHoursAtTheHighestRate) {
+    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
+    const int64_t hour = 3600LL * 96000;
+    for (int h = 0; h < 12; ++h) advanceSampleClock(static_cast<int>(hour));
+    EXPECT_EQ(12 * hour, static_cast<int64_t>(sampleClock()));
+}
+
 // The driver completes 111 then 222 after `reads` 512-frame reads. The first audio of a run is the newest
 // buffer; at 51200 Hz the 100th read ends exactly on the one-second period and only the 101st passes it.
 // The buffers skipped go back to the driver, and a read with nothing new is silence, not their audio.
@@ -247,6 +254,24 @@ TEST_F(CaptureReadTest, ReadReturnsAChunkOnlyOnceTheDriverIsPastItsEnd) {
     closeInput(in);
     EXPECT_EQ(1u, buffer->refs()) << "buffer and notification released";
     EXPECT_EQ(1u, devices.capture->refs());
+
+    // Chunk bytes that do not divide the buffer: a chunk ending past the last
+    // notification is read when captured, and not before.
+    openCapture(100);
+    ASSERT_EQ(163u, buffer->positions.size());
+    in.readOffsetBytes = 64900;
+    buffer->ring.writeCursor = 65300;
+    EXPECT_EQ(100, read(100));
+    EXPECT_EQ(64900u, buffer->ring.locks.at(0).first);
+    EXPECT_EQ(65300, in.readOffsetBytes);
+    buffer->ring.writeCursor = 65500;
+    buffer->signal(81);
+    EXPECT_EQ(100, read(100));
+    EXPECT_EQ(1u, buffer->ring.locks.size()) << "the chunk up to byte 164 is not captured yet";
+    buffer->ring.writeCursor = 164;
+    EXPECT_EQ(100, read(100));
+    EXPECT_EQ(65300u, buffer->ring.locks.at(1).first);
+    EXPECT_EQ(164, in.readOffsetBytes);
 }
 
 // A read starts at the read offset while the device is at most a quarter of the buffer ahead; beyond
