@@ -1,6 +1,6 @@
 // The trace-log client against a real buffer file, real named objects and
 // the registry: connecting, sizing, header repair, writing, dropping, signals,
-// shutdown, component and context defaults, "API" reports, scopes, encodings.
+// shutdown, scopes and encodings.
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -21,13 +21,6 @@ bool lockExists() {
 bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::wstring wide(const char* text) { return std::wstring(text, text + strlen(text)); }
-
-std::vector<std::wstring> apiReports(const std::vector<PBRecord>& records) {
-    std::vector<std::wstring> found;
-    for (const PBRecord& r : records)
-        if (r.level == kPBLevelApi && r.componentName == L"API") found.push_back(r.message);
-    return found;
-}
 
 }  // namespace
 
@@ -259,44 +252,6 @@ TEST_F(TraceLogTest, ShutdownLeavesTheConnectionToACallStillRunningAndLaterCalls
     auto records = BufferFile(bufferPath()).records();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[1].message, L"waited for the lock");
-}
-
-TEST_F(TraceLogTest, ThreadDefaultsWinOverProcessDefaultsAndAreRemovable) {
-    withViewer();
-    PBComponent processWide, threadOnly;
-    PBContext job;
-    PBSetComponent(&processWide, L"Host", L"host", TRUE, 0);
-    PBSetComponent(&threadOnly, "Engine", "engine", TRUE, 0);
-    PBSetContext(&job, "Running", TRUE, 0);
-    EXPECT_EQ(PBSetDefaultComponent(&processWide, PB_DEFAULT_PROCESS), nullptr);
-    EXPECT_EQ(PBSetDefaultComponent(&threadOnly, PB_DEFAULT_THREAD), nullptr);
-    EXPECT_EQ(PBSetDefaultContext(&job, PB_DEFAULT_THREAD), nullptr);
-    logText("from this thread");
-    std::thread([] { logText("from another thread"); }).join();
-    EXPECT_EQ(PBSetDefaultComponent(nullptr, PB_DEFAULT_THREAD), &threadOnly);
-    EXPECT_EQ(PBSetDefaultContext(nullptr, PB_DEFAULT_THREAD), &job);
-    logText("thread default removed");
-    EXPECT_EQ(PBSetDefaultComponent(nullptr, PB_DEFAULT_PROCESS), &processWide);
-
-    auto r = BufferFile(bufferPath()).records();
-    ASSERT_EQ(r.size(), 3u);
-    EXPECT_EQ(r[0].componentKey, L"engine");
-    EXPECT_EQ(r[0].contextName, L"Running");
-    EXPECT_EQ(r[1].componentName, L"Host");
-    EXPECT_EQ(r[1].contextName, L"");
-    EXPECT_EQ(r[2].componentName, L"Host");
-}
-
-TEST_F(TraceLogTest, MisuseIsReportedAsApiRecordsAndNamesAreCut) {
-    withViewer();
-    PBSetComponent(static_cast<PBComponent*>(nullptr), "x", "y", TRUE, 0);
-    EXPECT_EQ(PBSetDefaultComponent(nullptr, 7), nullptr);
-    PBComponent longName;
-    PBSetComponent(&longName, std::string(100, 'n').c_str(), "Key", FALSE, 0);
-    EXPECT_EQ(std::wstring(longName.name), std::wstring(63, L'n'));
-    EXPECT_EQ(apiReports(BufferFile(bufferPath()).records()),
-              (std::vector<std::wstring>{L"PBSetComponent / PBSetContext called with target pointer NULL.",
-                                         L"Invalid option 7 specified to PBSetDefaultComponent / PBSetDefaultContext."}));
 }
 
 TEST_F(TraceLogTest, ScopesLogEnteringAndLeavingAlsoOnAnException) {
