@@ -200,8 +200,11 @@ echo "mutate: copying the tree to $src"
 sync_copy
 . "$src/scripts/env.sh"  # the copy's Wine prefix and services, as scripts/test.sh sets them
 echo "mutate: configuring and building x86_64 in $bin (niced)"
+# An earlier run's build is configured again, so tests added or removed since count.
 if [ ! -f "$bin/CMakeCache.txt" ]; then
   nice -n 10 "$src/scripts/build.sh" x86_64 >"$logs/configure.log" 2>&1 || { echo "mutate: the unmutated build failed, see $logs/configure.log" >&2; exit 2; }
+else
+  cmake -S "$src" -B "$bin" >"$logs/configure.log" 2>&1 || { echo "mutate: configuring failed, see $logs/configure.log" >&2; exit 2; }
 fi
 # The tests of all chosen faults by name, in one group: CTest's regex takes few groups.
 union=$(for i in "${chosen[@]}"; do echo "${tests[$i]}"; done | sort -u |
