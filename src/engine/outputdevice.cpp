@@ -147,7 +147,8 @@ int openWaveOutDevice(OutputStream& out, HWND owner, int sampleRate, int channel
     out.fadeGain = 0.0f;
     out.queueLimit = kWaveOutQueueLimit;
     out.queuedAfterWrite = 0;
-    out.deviceHasReturned = 0;
+    out.deviceHeldHeaders = 0;
+    out.mostReturnedHeaders = 0;
     streamStatistics().waveOutQueueLimit = out.queueLimit;
     out.waveOutFormat = pcmFormat(out.upsample ? 2 * sampleRate : sampleRate, channels);
     const UINT deviceId = static_cast<UINT>(readSettingInt("WAVE_OUT_DEVICE") - 1);  // 0 gives WAVE_MAPPER

@@ -55,7 +55,8 @@ struct OutputStream {
     float fadeGain = 0.0f;
     int queueLimit = kWaveOutQueueLimit;  // this run's fade threshold, in headers
     int queuedAfterWrite = 0;             // headers the device held after the last write
-    int deviceHasReturned = 0;            // 1 once the device handed back a header
+    int deviceHeldHeaders = 0;            // headers held when the device handed back its first; 0 before
+    int mostReturnedHeaders = 0;          // the most handed back between two writes
     int writePositionBytes = 0;
     int ringBytes = 0;
     int channels = 2;

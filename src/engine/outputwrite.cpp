@@ -168,15 +168,17 @@ void followDevice(OutputStream& out, int frames) {
 // The queue limit follows the device's own buffering. A device that holds
 // more than 8 chunks before it plays (a shared 100 ms client buffer holds nine
 // of 512 frames) would otherwise have nearly every chunk faded and cut. The
-// limit is the largest of 8, the headers the device held when it handed back
-// its first one, and twice the most it handed back between two writes (its
-// own jitter), at most the ceiling. queued: headers queued now, before this write.
+// limit is the headers the device held when it handed back its first one (the
+// level the queue settles at) plus twice the most it handed back between two
+// writes (its own jitter around that level), at least 8 and at most the
+// ceiling. A limit of just the level cut the queue whenever it wandered one
+// header above it. queued: headers queued now, before this write.
 void followWaveOutBuffering(OutputStream& out, int queued) {
     const int returned = out.queuedAfterWrite - queued;
     if (returned <= 0) return;
-    int limit = 2 * returned;
-    if (!out.deviceHasReturned && out.queuedAfterWrite > limit) limit = out.queuedAfterWrite;
-    out.deviceHasReturned = 1;
+    if (out.deviceHeldHeaders == 0) out.deviceHeldHeaders = out.queuedAfterWrite;
+    if (returned > out.mostReturnedHeaders) out.mostReturnedHeaders = returned;
+    int limit = out.deviceHeldHeaders + 2 * out.mostReturnedHeaders;
     if (limit > kWaveOutQueueLimitCeiling) limit = kWaveOutQueueLimitCeiling;
     if (limit <= out.queueLimit) return;
     out.queueLimit = limit;

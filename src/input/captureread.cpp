@@ -119,7 +119,7 @@ bool waitForNextWaveInBuffer(const InputStream& in) {
     }
 }
 
-// The periodic jump: when the driver has returned buffers beyond the next
+// The start of a run: when the driver has returned buffers beyond the next
 // one, they are handed back unread (their events consumed with them) and the
 // read goes on with the newest.
 void skipToNewestWaveInBuffer(InputStream& in) {
@@ -132,6 +132,43 @@ void skipToNewestWaveInBuffer(InputStream& in) {
         requeueWaveInBuffer(in, index, in.waveInHeaders[index]);
         g_nextBufferIndex = (index + 1) % in.waveInBufferCount;
     }
+}
+
+// Buffers returned from the next one on, in order: the one a read takes and
+// those waiting behind it.
+int returnedInOrder(const InputStream& in) {
+    int count = 0;
+    for (int i = g_nextBufferIndex; count < in.waveInBufferCount && waveInBufferReturned(in.waveInHeaders[i]);
+         i = (i + 1) % in.waveInBufferCount)
+        ++count;
+    return count;
+}
+
+// The periodic jump. Buffers that waited behind every read of the period are
+// a standing backlog (the reads fell behind): the oldest of them go back to
+// the driver unread, with their events, and the read goes on with the newest.
+// A backlog seen only now and then is the driver handing buffers back in
+// bursts (here two or three at once at 512 frames); jumping over it cut the
+// audio every resync period without lowering the latency. On a driver that
+// returns one buffer at a time, a standing backlog is all there is, and the
+// read goes to the newest buffer as it always did.
+void skipStandingBacklog(InputStream& in) {
+    int standing = in.fewestWaitingInPeriod - 1;
+    in.fewestWaitingInPeriod = 0;
+    if (standing <= 0) return;
+    ++streamStatistics().backlogDrops;
+    for (; standing > 0 && waveInBufferReturned(in.waveInHeaders[g_nextBufferIndex]); --standing) {
+        const int index = g_nextBufferIndex;
+        requeueWaveInBuffer(in, index, in.waveInHeaders[index]);
+        g_nextBufferIndex = (index + 1) % in.waveInBufferCount;
+    }
+}
+
+// Notes the buffers waiting at this read; the fewest seen in the period is the
+// standing backlog plus one.
+void noteWaitingBuffers(InputStream& in) {
+    const int waiting = returnedInOrder(in);
+    if (in.fewestWaitingInPeriod == 0 || waiting < in.fewestWaitingInPeriod) in.fewestWaitingInPeriod = waiting;
 }
 
 bool anyWaveInBufferQueued(const InputStream& in) {
@@ -181,11 +218,11 @@ int readInput(InputStream& in, float* destination, int frames) {
 }
 
 int readWaveIn(InputStream& in, float* destination, int frames) {
-    // Every resync period jump to the buffer the driver finished last, skipping
-    // older completed ones, so the input never lags more than that.
+    // Every resync period skip the backlog that stood through it, so the input
+    // never lags more than the driver's own bursts.
     if (in.resyncCounterFrames + frames > in.resyncPeriodFrames) {
         in.resyncCounterFrames = 0;
-        skipToNewestWaveInBuffer(in);
+        skipStandingBacklog(in);
     } else {
         in.resyncCounterFrames += frames;
     }
@@ -196,6 +233,7 @@ int readWaveIn(InputStream& in, float* destination, int frames) {
     // fills the first buffers with it at once: the first audio of a run is
     // the newest buffer, so the latency does not depend on how long the start took.
     if (returned && in.firstRead) skipToNewestWaveInBuffer(in);
+    if (returned) noteWaitingBuffers(in);
     if (returned && anyWaveInBufferQueued(in)) {
         const int index = g_nextBufferIndex;
         WAVEHDR& header = in.waveInHeaders[index];

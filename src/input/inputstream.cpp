@@ -53,6 +53,7 @@ int openInput(InputStream& in, HWND /*window*/, int sampleRate, int channels) {
     g_sampleClock = 0;
     in.resyncPeriodFrames = readResyncPeriodFrames(sampleRate);
     in.resyncCounterFrames = 0;
+    in.fewestWaitingInPeriod = 0;
     in.firstRead = 1;
     in.captureBufferBytes = kCaptureBufferRequestBytes;
     TRACE(TRACE_INFO, "openInput: %s, %d Hz, %d channels, %d frames per chunk, resample %d",

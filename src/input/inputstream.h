@@ -12,7 +12,8 @@
 // - waveIn: driver buffers used round-robin, eight to start with. The driver's
 //   callback (waveInDone) notes the buffer it returned and signals that
 //   buffer's event; the read takes the oldest completed buffer and hands it
-//   straight back. Periodically the read jumps to the newest completed buffer.
+//   straight back. Periodically the read skips a backlog of completed buffers
+//   that stood through the whole period.
 //   When the driver runs out of buffers during a run, eight more join the
 //   round (all are allocated at open, up to a ceiling).
 // Either read's wait for the device also ends when the reading thread's stop
@@ -53,6 +54,9 @@ struct InputStream {
     HANDLE stopEvent = nullptr;
     int resyncPeriodFrames = 0;
     int resyncCounterFrames = 0;
+    // waveIn: the fewest returned buffers a read of this resync period found
+    // waiting, its own included; 0 before the period's first.
+    int fewestWaitingInPeriod = 0;
     DSBPOSITIONNOTIFY* notifications = nullptr;  // DirectSoundCapture
     HANDLE captureEvent = nullptr;               // signalled by every notification
     int firstRead = 0;  // 1 after open until the first DirectSoundCapture read, or the first waveIn buffer read

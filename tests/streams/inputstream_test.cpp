@@ -155,26 +155,36 @@ TEST_F(InputStreamTest, SampleClockCountsTwelveHoursAtTheHighestRate) {
     EXPECT_EQ(12 * hour, static_cast<int64_t>(sampleClock()));
 }
 
-// The driver completes 111 then 222 after `reads` 512-frame reads. The first audio of a run is the newest
-// buffer; at 51200 Hz the 100th read ends exactly on the one-second period and only the 101st passes it.
-// The buffers skipped go back to the driver, and a read with nothing new is silence, not their audio.
-TEST_F(InputStreamTest, WaveInJumpsToTheNewestBufferOncePastTheResyncPeriod) {
+// The driver returns one buffer per 512-frame read. Two returned at once just before the first resync check
+// are its burst, read in order. From then on one buffer waits behind every read: that backlog stood through
+// the whole period, and the first read past it (the 87th at 44100 Hz; at 51200 Hz the 100th read ends
+// exactly on the one-second period and only the 101st passes it) skips it, handing it back to the driver.
+TEST_F(InputStreamTest, WaveInSkipsOnlyABacklogThatStoodThroughTheResyncPeriod) {
     writeSettingText("DONT RESAMPLE", "TRUE");
     struct Case {
-        int rate, reads;
-        short taken;
-    } cases[] = {{44100, 1, 222}, {44100, 85, 111}, {44100, 86, 222}, {51200, 99, 111}, {51200, 100, 222}};
+        int rate, periodReads;
+    } cases[] = {{44100, 87}, {51200, 101}};
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.rate);
         ASSERT_EQ(1, openInput(in, nullptr, c.rate, 2));
         read();  // the first read queues everything
-        for (int i = 1; i < c.reads; ++i) {
-            devices.completeInput(2048);
-            read();
+        short value = 0;
+        for (int r = 2; r < c.periodReads; ++r) {
+            complete(++value);
+            ASSERT_EQ(value * kWaveInScale, read()) << r;
         }
-        complete(111);
-        complete(222);
-        EXPECT_EQ(c.taken * kWaveInScale, read()) << c.rate << " Hz, read " << c.reads + 1;
-        EXPECT_EQ(c.taken == 111 ? 222 * kWaveInScale : 0.0f, read()) << "the next in order, or nothing";
+        resetStreamStatistics();
+        complete(++value);
+        complete(++value);
+        EXPECT_EQ((value - 1) * kWaveInScale, read()) << "a burst at the check is read in order";
+        for (int r = c.periodReads + 1; r < 2 * c.periodReads; ++r) {
+            complete(++value);
+            ASSERT_EQ((value - 1) * kWaveInScale, read()) << r;
+        }
+        EXPECT_EQ(0, streamStatistics().backlogDrops);
+        complete(++value);
+        EXPECT_EQ(value * kWaveInScale, read()) << "the standing backlog is skipped";
+        EXPECT_EQ(1, streamStatistics().backlogDrops);
         EXPECT_EQ(8, queued());
         closeInput(in);
     }

@@ -214,13 +214,13 @@ TEST_F(OutputStreamTest, WaveOutFadesOutAndCutsWhileTheQueueIsLong) {
 }
 
 // A device that hands back `burst` headers whenever it holds `hold`: the queue limit is 8 on a short device,
-// else hold or twice the burst (at most 24); once known, a device holding more than 8 is no longer cut.
+// else hold plus twice the burst (at most 24); once known, a device holding more than 8 is no longer cut.
 TEST_F(OutputStreamTest, WaveOutQueueLimitFollowsWhatTheDeviceHolds) {
     useWaveOut(256);
     struct Case {
         int hold, burst, limit;
         bool cutsOnceKnown;
-    } cases[] = {{2, 1, 8, false}, {12, 1, 12, false}, {10, 7, 14, false}, {30, 1, 24, true}};
+    } cases[] = {{2, 1, 8, false}, {12, 1, 14, false}, {6, 3, 12, false}, {10, 7, 24, false}, {30, 1, 24, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.hold * 100 + c.burst);
         resetStreamStatistics();
