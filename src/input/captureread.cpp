@@ -134,6 +134,15 @@ void skipToNewestWaveInBuffer(InputStream& in) {
     }
 }
 
+// True from the first buffer read until kWaveInStartUpMs after it.
+bool inWaveInStartUp(InputStream& in) {
+    if (in.firstRead) {
+        in.startUpEndTick = GetTickCount() + kWaveInStartUpMs;
+        return true;
+    }
+    return static_cast<LONG>(in.startUpEndTick - GetTickCount()) > 0;
+}
+
 // Buffers returned from the next one on, in order: the one a read takes and
 // those waiting behind it.
 int returnedInOrder(const InputStream& in) {
@@ -230,9 +239,10 @@ int readWaveIn(InputStream& in, float* destination, int frames) {
 
     const bool returned = waitForNextWaveInBuffer(in);
     // The driver gathers audio from the start on while nothing is queued, and
-    // fills the first buffers with it at once: the first audio of a run is
-    // the newest buffer, so the latency does not depend on how long the start took.
-    if (returned && in.firstRead) skipToNewestWaveInBuffer(in);
+    // hands it back in bursts once the buffers arrive: during the start-up
+    // every read keeps only the newest buffer, so the latency does not depend
+    // on how long the start took.
+    if (returned && inWaveInStartUp(in)) skipToNewestWaveInBuffer(in);
     if (returned) noteWaitingBuffers(in);
     if (returned && anyWaveInBufferQueued(in)) {
         const int index = g_nextBufferIndex;

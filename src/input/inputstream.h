@@ -43,6 +43,10 @@ const int kStagingBytes = 131072;
 const int kCaptureBufferRequestBytes = 65536;
 const DWORD kCaptureWaitMs = 1000;
 const DWORD kWaveInWaitMs = 200;
+// How long after the first audio a waveIn read keeps only the newest buffer:
+// the driver hands back what it gathered before the buffers came within its
+// own client buffer (100 ms here), in bursts.
+const DWORD kWaveInStartUpMs = 100;
 
 struct InputStream {
     // The owner's lock (the reader filter's filter-wide lock); held by openInput
@@ -60,6 +64,7 @@ struct InputStream {
     DSBPOSITIONNOTIFY* notifications = nullptr;  // DirectSoundCapture
     HANDLE captureEvent = nullptr;               // signalled by every notification
     int firstRead = 0;  // 1 after open until the first DirectSoundCapture read, or the first waveIn buffer read
+    DWORD startUpEndTick = 0;  // waveIn: the start-up ends at this tick (set by the first buffer read)
     int notificationCount = 0;
     IDirectSoundNotify* pNotify = nullptr;
     int chunkFrames = 0;
