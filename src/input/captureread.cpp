@@ -237,7 +237,10 @@ int readWaveIn(InputStream& in, float* destination, int frames) {
     }
     silence(destination, frames, in.channels);
 
-    const bool returned = waitForNextWaveInBuffer(in);
+    // With nothing queued (the first read of a run, or a driver run dry) no
+    // buffer can come back: the read queues the round at once instead of
+    // waiting out the device wait, which held back the first audio 200 ms.
+    const bool returned = anyWaveInBufferQueued(in) && waitForNextWaveInBuffer(in);
     // The driver gathers audio from the start on while nothing is queued, and
     // hands it back in bursts once the buffers arrive: during the start-up
     // every read keeps only the newest buffer, so the latency does not depend

@@ -20,6 +20,8 @@
 #   HW_BENCH_SECONDS seconds each program runs (default 4)
 #   HW_BENCH_ROUNDS  rounds (starts) of all six programs (default 5)
 #   HW_BENCH_SYSTEMS sound systems to run (default "wave ds")
+#   HW_BENCH_BIN     folder of HarnwickLive.exe (default: this build's bin),
+#                    to measure another build against the same pass-through
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/../../scripts/env.sh"
@@ -27,7 +29,7 @@ chunk=${HW_BENCH_CHUNK:-512}
 seconds=${HW_BENCH_SECONDS:-4}
 rounds=${HW_BENCH_ROUNDS:-5}
 systems=${HW_BENCH_SYSTEMS:-"wave ds"}
-bin="$HW_BUILD/x86_64/bin"
+bin=${HW_BENCH_BIN:-$HW_BUILD/x86_64/bin}
 tools="$HW_BUILD/x86_64/tools/latencybench"
 settings='HKLM\SOFTWARE\Quillmark Labs\Harnwick Live\Settings'
 
