@@ -12,8 +12,9 @@
 // - waveIn: driver buffers used round-robin, eight to start with. The driver's
 //   callback (waveInDone) notes the buffer it returned and signals that
 //   buffer's event; the read takes the oldest completed buffer and hands it
-//   straight back. Periodically the read skips a backlog of completed buffers
-//   that stood through the whole period.
+//   straight back. For a short while after the first audio a read keeps only
+//   the newest completed buffer; from then on, periodically, the read skips a
+//   backlog of completed buffers that stood through the whole period.
 //   When the driver runs out of buffers during a run, eight more join the
 //   round (all are allocated at open, up to a ceiling).
 // Either read's wait for the device also ends when the reading thread's stop
