@@ -119,18 +119,23 @@ bool waitForNextWaveInBuffer(const InputStream& in) {
     }
 }
 
-// The start of a run: when the driver has returned buffers beyond the next
-// one, they are handed back unread (their events consumed with them) and the
-// read goes on with the newest.
-void skipToNewestWaveInBuffer(InputStream& in) {
+// The start of a run: of the buffers the driver has returned, the newest two
+// are kept and older ones are handed back unread (their events consumed with
+// them). The one chunk of backlog kept is the cushion the output starts with:
+// keeping only the newest left a queue of 2048-frame chunks so short that
+// every late burst of the driver ran it dry.
+void skipToNewestWaveInBuffers(InputStream& in) {
+    const int count = in.waveInBufferCount;
     const int newest = g_lastCompletedIndex.load();
-    if (newest >= in.waveInBufferCount || !waveInBufferReturned(in.waveInHeaders[newest])) return;
-    if (g_nextBufferIndex != newest) ++streamStatistics().backlogDrops;
-    while (g_nextBufferIndex != newest) {
+    if (newest >= count || !waveInBufferReturned(in.waveInHeaders[newest])) return;
+    const int keptFrom = (newest + count - 1) % count;
+    if (g_nextBufferIndex == newest || g_nextBufferIndex == keptFrom) return;
+    ++streamStatistics().backlogDrops;
+    while (g_nextBufferIndex != keptFrom) {
         const int index = g_nextBufferIndex;
         if (!waveInBufferReturned(in.waveInHeaders[index])) return;
         requeueWaveInBuffer(in, index, in.waveInHeaders[index]);
-        g_nextBufferIndex = (index + 1) % in.waveInBufferCount;
+        g_nextBufferIndex = (index + 1) % count;
     }
 }
 
@@ -243,9 +248,9 @@ int readWaveIn(InputStream& in, float* destination, int frames) {
     const bool returned = anyWaveInBufferQueued(in) && waitForNextWaveInBuffer(in);
     // The driver gathers audio from the start on while nothing is queued, and
     // hands it back in bursts once the buffers arrive: during the start-up
-    // every read keeps only the newest buffer, so the latency does not depend
-    // on how long the start took.
-    if (returned && inWaveInStartUp(in)) skipToNewestWaveInBuffer(in);
+    // every read drops the backlog beyond one chunk, so the latency does not
+    // depend on how long the start took.
+    if (returned && inWaveInStartUp(in)) skipToNewestWaveInBuffers(in);
     if (returned) noteWaitingBuffers(in);
     if (returned && anyWaveInBufferQueued(in)) {
         const int index = g_nextBufferIndex;

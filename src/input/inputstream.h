@@ -12,8 +12,8 @@
 // - waveIn: driver buffers used round-robin, eight to start with. The driver's
 //   callback (waveInDone) notes the buffer it returned and signals that
 //   buffer's event; the read takes the oldest completed buffer and hands it
-//   straight back. For a short while after the first audio a read keeps only
-//   the newest completed buffer; from then on, periodically, the read skips a
+//   straight back. For a short while after the first audio a read drops the
+//   completed buffers older than the newest two; from then on, periodically, the read skips a
 //   backlog of completed buffers that stood through the whole period.
 //   When the driver runs out of buffers during a run, eight more join the
 //   round (all are allocated at open, up to a ceiling).
@@ -44,7 +44,7 @@ const int kStagingBytes = 131072;
 const int kCaptureBufferRequestBytes = 65536;
 const DWORD kCaptureWaitMs = 1000;
 const DWORD kWaveInWaitMs = 200;
-// How long after the first audio a waveIn read keeps only the newest buffer:
+// How long after the first audio a waveIn read drops the backlog beyond one chunk:
 // the driver hands back what it gathered before the buffers came within its
 // own client buffer (100 ms here), in bursts.
 const DWORD kWaveInStartUpMs = 100;
