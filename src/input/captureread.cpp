@@ -119,24 +119,29 @@ bool waitForNextWaveInBuffer(const InputStream& in) {
     }
 }
 
+// A backlog drop: up to `count` returned buffers from the next one on go back
+// to the driver unread (their events consumed with them), in order, stopping
+// at one the driver still holds; the read goes on after them.
+void handBackOldestWaveInBuffers(InputStream& in, int count) {
+    ++streamStatistics().backlogDrops;
+    for (; count > 0 && waveInBufferReturned(in.waveInHeaders[g_nextBufferIndex]); --count) {
+        const int index = g_nextBufferIndex;
+        requeueWaveInBuffer(in, index, in.waveInHeaders[index]);
+        g_nextBufferIndex = (index + 1) % in.waveInBufferCount;
+    }
+}
+
 // The start of a run: of the buffers the driver has returned, the newest two
-// are kept and older ones are handed back unread (their events consumed with
-// them). The one chunk of backlog kept is the cushion the output starts with:
-// keeping only the newest left a queue of 2048-frame chunks so short that
-// every late burst of the driver ran it dry.
+// are kept and older ones are handed back. The one chunk of backlog kept is
+// the cushion the output starts with: keeping only the newest left a queue of
+// 2048-frame chunks so short that every late burst of the driver ran it dry.
 void skipToNewestWaveInBuffers(InputStream& in) {
     const int count = in.waveInBufferCount;
     const int newest = g_lastCompletedIndex.load();
     if (newest >= count || !waveInBufferReturned(in.waveInHeaders[newest])) return;
     const int keptFrom = (newest + count - 1) % count;
     if (g_nextBufferIndex == newest || g_nextBufferIndex == keptFrom) return;
-    ++streamStatistics().backlogDrops;
-    while (g_nextBufferIndex != keptFrom) {
-        const int index = g_nextBufferIndex;
-        if (!waveInBufferReturned(in.waveInHeaders[index])) return;
-        requeueWaveInBuffer(in, index, in.waveInHeaders[index]);
-        g_nextBufferIndex = (index + 1) % count;
-    }
+    handBackOldestWaveInBuffers(in, (keptFrom - g_nextBufferIndex + count) % count);
 }
 
 // True from the first buffer read until kWaveInStartUpMs after it.
@@ -159,9 +164,8 @@ int returnedInOrder(const InputStream& in) {
 }
 
 // The periodic jump. Buffers that waited behind every read of the period are
-// a standing backlog (the reads fell behind): the oldest of them go back to
-// the driver unread, with their events, and the read goes on with the newest.
-// A backlog seen only now and then is the driver handing buffers back in
+// a standing backlog (the reads fell behind): they are handed back, and the
+// read goes on with the newest. A backlog seen only now and then is the driver handing buffers back in
 // bursts (here two or three at once at 512 frames); jumping over it cut the
 // audio every resync period without lowering the latency. On a driver that
 // returns one buffer at a time, a standing backlog is all there is, and the
@@ -169,13 +173,7 @@ int returnedInOrder(const InputStream& in) {
 void skipStandingBacklog(InputStream& in) {
     int standing = in.fewestWaitingInPeriod - 1;
     in.fewestWaitingInPeriod = 0;
-    if (standing <= 0) return;
-    ++streamStatistics().backlogDrops;
-    for (; standing > 0 && waveInBufferReturned(in.waveInHeaders[g_nextBufferIndex]); --standing) {
-        const int index = g_nextBufferIndex;
-        requeueWaveInBuffer(in, index, in.waveInHeaders[index]);
-        g_nextBufferIndex = (index + 1) % in.waveInBufferCount;
-    }
+    if (standing > 0) handBackOldestWaveInBuffers(in, standing);
 }
 
 // Notes the buffers waiting at this read; the fewest seen in the period is the
