@@ -13,6 +13,8 @@
 # - figures: glitch events per minute (glitch.py) of the host and of the
 #   pass-through, their ratio, and the host's stream statistics from the trace
 #   line it writes at STOP.
+# - waver: the host resamples, so its wave devices run at twice the rate with
+#   chunks of half the length; its pass-through runs the devices the same way.
 # Expects the services of scripts/services.sh (scripts/bench.sh starts them).
 # Unloads what it loads, restores the default devices, the host's settings and
 # the trace settings, and ends what it starts.
@@ -92,9 +94,7 @@ for row in $rows; do
   else
     modes="graph direct"
   fi
-  base=$system
-  [ "$base" = waver ] && base=wave
-  read -r pass_rate _ < <(run "pass-$row" passthru "$base" "$chunk" "$seconds")
+  read -r pass_rate _ < <(run "pass-$row" passthru "$system" "$chunk" "$seconds")
   for mode in $modes; do
     wine "$traceview" -c >/dev/null 2>&1
     read -r host_rate _ < <(run "host-$row-$mode" host "$system" "$mode" "$chunk" "$seconds" "$host_exe")

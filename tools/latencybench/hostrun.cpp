@@ -1,7 +1,7 @@
 // One timed run for the latency benchmark, driven as a user would. Prints one
 // "<event> <epoch s>" line per moment, on the wall clock the sound server's
 // recorder also uses:
-//   hostrun passthru wave|ds <chunkFrames> <seconds>
+//   hostrun passthru wave|waver|ds <chunkFrames> <seconds>
 //     launch: starting passthru.exe (which prints "passthru open" itself),
 //     end: it has finished.
 //   hostrun host wave|waver|ds graph|direct <chunkFrames> <seconds> <HarnwickLive.exe>
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
     if (argc == 5 && strcmp(argv[1], "passthru") == 0) return runPassthru(argv[2], argv[3], argv[4]);
     if (argc == 7 && strcmp(argv[1], "host") == 0) return runHost(argv[2], argv[3], argv[4], argv[5], argv[6]);
     fprintf(stderr,
-            "usage: hostrun passthru wave|ds <chunkFrames> <seconds>\n"
+            "usage: hostrun passthru wave|waver|ds <chunkFrames> <seconds>\n"
             "       hostrun host wave|waver|ds graph|direct <chunkFrames> <seconds> <HarnwickLive.exe>\n");
     return 2;
 }

@@ -5,12 +5,15 @@
 // - wave: waveIn with eight chunk buffers round-robin (as the host reads),
 //   each completed buffer copied into the next of 32 waveOut headers and
 //   queued at once, then handed back to waveIn.
+// - waver: the same with both devices at twice the rate, the stream the host
+//   opens when it resamples, so its baseline has the platform's own handling
+//   of that rate in it.
 // - ds: a DirectSoundCapture ring of eight chunks with one notification per
 //   chunk; each chunk is written into a DirectSound ring at a write position
 //   that starts at the device's write cursor and then advances by one chunk
 //   (back to the cursor if the device ever overtakes it).
 // One thread; everything is allocated before the devices start.
-// Usage: passthru wave|ds <chunkFrames> <seconds>
+// Usage: passthru wave|waver|ds <chunkFrames> <seconds>
 // Prints "passthru open <epoch s>" when it starts opening the devices.
 #include <windows.h>
 #include <mmsystem.h>
@@ -32,14 +35,14 @@ const int kInBuffers = 8;
 const int kOutHeaders = 32;
 const DWORD kWaitMs = 1000;
 
-WAVEFORMATEX pcm16Stereo() {
+WAVEFORMATEX pcm16Stereo(int rate = kRate) {
     WAVEFORMATEX format = {};
     format.wFormatTag = WAVE_FORMAT_PCM;
     format.nChannels = kChannels;
-    format.nSamplesPerSec = kRate;
+    format.nSamplesPerSec = rate;
     format.wBitsPerSample = 16;
     format.nBlockAlign = kFrameBytes;
-    format.nAvgBytesPerSec = kRate * kFrameBytes;
+    format.nAvgBytesPerSec = rate * kFrameBytes;
     return format;
 }
 
@@ -49,9 +52,9 @@ int fail(const char* what, long code) {
 }
 
 // waveIn -> waveOut.
-int runWave(int chunkFrames, DWORD runMs) {
+int runWave(int chunkFrames, DWORD runMs, int rate) {
     const int chunkBytes = chunkFrames * kFrameBytes;
-    WAVEFORMATEX format = pcm16Stereo();
+    WAVEFORMATEX format = pcm16Stereo(rate);
     std::vector<char> inMemory(kInBuffers * chunkBytes), outMemory(kOutHeaders * chunkBytes);
     WAVEHDR inHeaders[kInBuffers] = {}, outHeaders[kOutHeaders] = {};
     HANDLE captured = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -214,7 +217,7 @@ int runDs(int chunkBytes, DWORD runMs) {
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        fprintf(stderr, "usage: passthru wave|ds <chunkFrames> <seconds>\n");
+        fprintf(stderr, "usage: passthru wave|waver|ds <chunkFrames> <seconds>\n");
         return 2;
     }
     const bool directSound = strcmp(argv[1], "ds") == 0;
@@ -224,7 +227,8 @@ int main(int argc, char** argv) {
     printf("passthru open %.6f\n", wallClockSeconds());
     fflush(stdout);
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    int status = directSound ? runDs(chunkFrames * kFrameBytes, runMs) : runWave(chunkFrames, runMs);
+    const int waveRate = strcmp(argv[1], "waver") == 0 ? 2 * kRate : kRate;
+    int status = directSound ? runDs(chunkFrames * kFrameBytes, runMs) : runWave(chunkFrames, runMs, waveRate);
     CoUninitialize();
     return status;
 }
