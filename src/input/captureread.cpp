@@ -163,6 +163,14 @@ int returnedInOrder(const InputStream& in) {
     return count;
 }
 
+// True when more than half the round's time has passed since the last read
+// returned: the reads normally follow each other within a chunk or two.
+bool heldUpSinceLastRead(const InputStream& in) {
+    const int deviceRate = in.resample ? 2 * in.sampleRate : in.sampleRate;
+    const long long halfRoundMs = in.waveInBufferCount / 2 * in.chunkFrames * 1000LL / deviceRate;
+    return static_cast<long long>(GetTickCount() - in.lastReadEndTick) > halfRoundMs;
+}
+
 // The periodic jump. Buffers that waited behind every read of the period are
 // a standing backlog (the reads fell behind): they are handed back, and the
 // read goes on with the newest. A backlog seen only now and then is the driver handing buffers back in
@@ -225,11 +233,14 @@ void decimateInPlace(InputStream& in, int16_t* buffer, int outputFrames) {
 
 int readInput(InputStream& in, float* destination, int frames) {
     ++streamStatistics().chunksDelivered;
-    if (in.legacy) return readWaveIn(in, destination, frames);
-    return readCapture(in, destination, frames);
+    if (!in.legacy) return readCapture(in, destination, frames);
+    const int delivered = readWaveIn(in, destination, frames);
+    in.lastReadEndTick = GetTickCount();
+    return delivered;
 }
 
 int readWaveIn(InputStream& in, float* destination, int frames) {
+    const bool late = !in.firstRead && heldUpSinceLastRead(in);
     // Every resync period skip the backlog that stood through it, so the input
     // never lags more than the driver's own bursts.
     if (in.resyncCounterFrames + frames > in.resyncPeriodFrames) {
@@ -247,7 +258,11 @@ int readWaveIn(InputStream& in, float* destination, int frames) {
     // The driver gathers audio from the start on while nothing is queued, and
     // hands it back in bursts once the buffers arrive: during the start-up
     // every read drops the backlog beyond one chunk, so the latency does not
-    // depend on how long the start took.
+    // depend on how long the start took. A read that came late (the thread
+    // was held up elsewhere) finds the audio of that time waiting; read in a
+    // burst, it would stay in the output queue as latency, so the start-up
+    // runs again.
+    if (returned && late) in.firstRead = 1;
     if (returned && inWaveInStartUp(in)) skipToNewestWaveInBuffers(in);
     if (returned) noteWaitingBuffers(in);
     if (returned && anyWaveInBufferQueued(in)) {
@@ -272,9 +287,12 @@ int readWaveIn(InputStream& in, float* destination, int frames) {
         return delivered;
     }
     // The driver has nothing queued (first read, or the reader fell behind):
-    // hand it every free buffer, in index order, and deliver silence.
+    // hand it every free buffer, in index order, and deliver silence. A driver
+    // run dry has gathered audio meanwhile, as at the start, and hands it back
+    // in a burst: the start-up runs again.
     if (!anyWaveInBufferQueued(in)) {
         if (!in.firstRead) growWaveInRound(in);
+        in.firstRead = 1;
         g_nextBufferIndex = 0;
     }
     ++streamStatistics().requeueAlls;

@@ -64,7 +64,11 @@ struct InputStream {
     int fewestWaitingInPeriod = 0;
     DSBPOSITIONNOTIFY* notifications = nullptr;  // DirectSoundCapture
     HANDLE captureEvent = nullptr;               // signalled by every notification
-    int firstRead = 0;  // 1 after open until the first DirectSoundCapture read, or the first waveIn buffer read
+    // 1 after open until the first DirectSoundCapture read or waveIn buffer
+    // read; waveIn: again after a late read (the thread held up for more than
+    // half the round, or the driver run dry) until the next buffer read.
+    int firstRead = 0;
+    DWORD lastReadEndTick = 0;  // waveIn: when the last read returned
     DWORD startUpEndTick = 0;  // waveIn: the start-up ends at this tick (set by the first buffer read)
     int notificationCount = 0;
     IDirectSoundNotify* pNotify = nullptr;
