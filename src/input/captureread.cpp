@@ -164,11 +164,14 @@ int returnedInOrder(const InputStream& in) {
 }
 
 // True when more than half the round's time has passed since the last read
-// returned: the reads normally follow each other within a chunk or two.
+// returned: the reads normally follow each other within a chunk or two. Never
+// less than kWaveInLateFloorMs, as the tick count moves in steps of up to 16 ms
+// and short chunks would otherwise read as late on a tick boundary.
 bool heldUpSinceLastRead(const InputStream& in) {
     const int deviceRate = in.resample ? 2 * in.sampleRate : in.sampleRate;
-    const long long halfRoundMs = in.waveInBufferCount / 2 * in.chunkFrames * 1000LL / deviceRate;
-    return static_cast<long long>(GetTickCount() - in.lastReadEndTick) > halfRoundMs;
+    long long lateMs = in.waveInBufferCount / 2 * in.chunkFrames * 1000LL / deviceRate;
+    if (lateMs < kWaveInLateFloorMs) lateMs = kWaveInLateFloorMs;
+    return static_cast<long long>(GetTickCount() - in.lastReadEndTick) > lateMs;
 }
 
 // The periodic jump. Buffers that waited behind every read of the period are

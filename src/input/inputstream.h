@@ -48,6 +48,9 @@ const DWORD kWaveInWaitMs = 200;
 // the driver hands back what it gathered before the buffers came within its
 // own client buffer (100 ms here), in bursts.
 const DWORD kWaveInStartUpMs = 100;
+// The least time between two waveIn reads that counts as the thread held up
+// (two steps of the tick count).
+const long long kWaveInLateFloorMs = 32;
 
 struct InputStream {
     // The owner's lock (the reader filter's filter-wide lock); held by openInput

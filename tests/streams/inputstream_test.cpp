@@ -193,6 +193,23 @@ TEST_F(InputStreamTest, WaveInStartUpDropsTheBacklogBeyondOneChunk) {
     EXPECT_EQ(27 * kWaveInScale, read());
 }
 
+// A coarse tick count moves in 16 ms steps, so reads of 64-frame chunks can land a step apart: not late.
+TEST_F(InputStreamTest, WaveInReadsOneTickStepApartAreNotLate) {
+    writeSettingText("DONT RESAMPLE", "TRUE");
+    writeSettingInt("chunks_wave", 64);
+    ASSERT_EQ(1, openInput(in, nullptr, 44100, 2));
+    readInput(in, destination.data(), 64);  // the first read queues everything
+    for (short v = 1; v <= 5; ++v) {
+        const std::vector<short> samples(128, v);
+        devices.completeInput(256, &samples);
+        if (v == 3) readInput(in, destination.data(), 64);  // the first audio, 2
+    }
+    endStartUp();
+    in.lastReadEndTick -= 20;
+    readInput(in, destination.data(), 64);
+    EXPECT_EQ(3 * kWaveInScale, destination[0]);
+}
+
 // The driver returns one buffer per 512-frame read. Two returned at once just before the first resync check
 // are its burst, read in order. From then on one buffer waits behind every read: that backlog stood through
 // the whole period, and the first read past it (the 87th at 44100 Hz; at 51200 Hz the 100th read ends
