@@ -176,11 +176,11 @@ bool heldUpSinceLastRead(const InputStream& in) {
 
 // The periodic jump. Buffers that waited behind every read of the period are
 // a standing backlog (the reads fell behind): they are handed back, and the
-// read goes on with the newest. A backlog seen only now and then is the driver handing buffers back in
-// bursts (here two or three at once at 512 frames); jumping over it cut the
-// audio every resync period without lowering the latency. On a driver that
-// returns one buffer at a time, a standing backlog is all there is, and the
-// read goes to the newest buffer as it always did.
+// read goes on with the newest. A backlog seen only now and then is the driver
+// handing buffers back in bursts (here two or three at once at 512 frames);
+// jumping over it cut the audio every resync period without lowering the
+// latency. On a driver that returns one buffer at a time, a standing backlog
+// is all there is, and the read goes to the newest buffer as it always did.
 void skipStandingBacklog(InputStream& in) {
     int standing = in.fewestWaitingInPeriod - 1;
     in.fewestWaitingInPeriod = 0;

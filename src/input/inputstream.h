@@ -14,7 +14,9 @@
 //   buffer's event; the read takes the oldest completed buffer and hands it
 //   straight back. For a short while after the first audio a read drops the
 //   completed buffers older than the newest two; from then on, once a period,
-//   it skips a backlog of completed buffers that stood through the period.
+//   it skips a backlog of completed buffers that stood through the period. A
+//   late read (the thread held up, or the driver run dry) starts the
+//   short while again.
 //   When the driver runs out of buffers during a run, eight more join the
 //   round (all are allocated at open, up to a ceiling).
 // Either read's wait for the device also ends when the reading thread's stop
