@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "latency.h"
+#include "audio/audio.h"
 #include "settings/settings.h"
 #include "tracelog/trace.h"
 
@@ -38,6 +39,11 @@ const double kMaxPeriodSeconds = 2.5;
 // How alike the found stretch and the sweep must be (normalised correlation).
 const double kFoundCorrelation = 0.5;
 const int kMinFound = 3;
+// An input that delivers nothing (a card whose clock stopped, a source the
+// system suspended) ends the measurement once it has been silent this long,
+// well past any device's start: the player hears "no signal" at once, not
+// minutes later when every turn of the loop has read nothing.
+const DWORD kNoInputMs = 3000;
 const double kMaxSpreadMs = 3.0;
 
 // A linear sweep from kSweepStartHz to kSweepEndHz with faded ends. Its sharp
@@ -184,14 +190,22 @@ LatencyRecording playSweeps(LatencyStreams& streams, const std::atomic<bool>* ca
           r.periodFrames);
 
     int frame = 0;
-    // A device that delivers nothing ends the loop after as many turns as the
-    // whole measurement would take at one frame per turn.
-    for (int turn = 0; frame < totalFrames && turn < totalFrames; ++turn) {
+    DWORD lastInputTick = GetTickCount();
+    while (frame < totalFrames) {
         if (cancel && *cancel) {
             r.cancelled = true;
             break;
         }
+        // A read the device left waiting delivers silence; only the stream's
+        // count of captured chunks tells the two apart.
+        const int64_t capturedBefore = streamStatistics().chunksCaptured;
         const int frames = readInput(streams.input, inChunk.data(), streams.input.chunkFrames);
+        if (streamStatistics().chunksCaptured != capturedBefore) {
+            lastInputTick = GetTickCount();
+        } else if (GetTickCount() - lastInputTick > kNoInputMs) {
+            TRACE(TRACE_WARNING, "playSweeps: no input for %lu ms after %d frames, stopped", kNoInputMs, frame);
+            break;
+        }
         if (frames <= 0) continue;
         keepInput(inChunk.data(), frames, channels, r.heard, frame);
         fillOutput(r, frame, frames, outChunk.data());
