@@ -6,8 +6,8 @@
 # measures as HarnwickLatency does (the recorder sees each sweep come back:
 # the loopback's delay), then passes its input to its output on the same open
 # streams (the recorder sees each click go through: the streams' path). The
-# tool's round trip must equal both together within 2 ms, be at least what
-# the settings account for, and grow with them from case to case.
+# tool's sweeps must lie within 2 ms of both together, its round trip be at
+# least what the settings account for and grow with them from case to case.
 #   loopback.sh <latencyloop.exe> <wave|ds>   (LATENCY_KEEP=1 keeps the files)
 set -uo pipefail
 exe=$1
@@ -56,7 +56,10 @@ run_case() {
   [ "$outcome" = 0 ] || { echo "  not compared: the streams were not steady (outcome $outcome)"; return 77; }
   awk -v t="$trip_ms" -v s="$share" 'BEGIN { exit !(t >= s) }' ||
     { echo "  FAILED: less than the settings account for"; return 1; }
-  python3 "$here/agreement.py" "$bench" "$raw" "$split" "$trip_ms" || return 1
+  local sweeps_ms
+  sweeps_ms=$(awk '{ for (i = 1; i <= NF; i++) if ($i >= 0) printf " %.2f", 1000 * $i / 44100 }' <<<"$lags")
+  # shellcheck disable=SC2086  # one argument per sweep
+  python3 "$here/agreement.py" "$bench" "$raw" "$split" $sweeps_ms || return $?
   trips+=("$trip_ms:$share")
 }
 
