@@ -9,7 +9,7 @@ back after the loopback's delay), after it it passed the clicks through (each
 comes out after the streams' path). Both sides move by a step now and then
 (the loopback adapts its delay, the platform mixes in steps of about 2 ms),
 so the range of the tool's sweeps is compared with the range of the sum.
-Exits 1 when the two ranges lie more than 2 ms apart, 77 when the streams'
+Exits 1 when the two ranges lie more than 3 ms apart, 77 when the streams'
 path moved by more than that while the clicks went through (nothing steady
 to compare with).
 """
@@ -19,7 +19,9 @@ import sys
 sys.path.insert(0, sys.argv[1])
 from probe import CLICK_LEVEL, RATE, onset, round_trips_ms  # noqa: E402
 
-TOLERANCE_MS = 2.0
+# The tool itself calls sweeps up to 3 ms apart steady: a path that moves by
+# less than that between its sweeps and the clicks still agrees.
+TOLERANCE_MS = 3.0
 NOT_STEADY = 77
 SWEEP_LEVEL = 4000   # 16-bit units: about half the sweep's peak, above the passed clicks
 SEARCH_S = 0.3
