@@ -149,6 +149,9 @@ int openWaveOutDevice(OutputStream& out, HWND owner, int sampleRate, int channel
     out.queuedAfterWrite = 0;
     out.deviceHeldHeaders = 0;
     out.mostReturnedHeaders = 0;
+    out.fewestQueuedInPeriod = kWaveOutHeaderCount;
+    out.chunksToTrim = 0;
+    out.framesSinceCheck = 0;
     streamStatistics().waveOutQueueLimit = out.queueLimit;
     out.waveOutFormat = pcmFormat(out.upsample ? 2 * sampleRate : sampleRate, channels);
     const UINT deviceId = static_cast<UINT>(readSettingInt("WAVE_OUT_DEVICE") - 1);  // 0 gives WAVE_MAPPER

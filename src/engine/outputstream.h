@@ -11,12 +11,14 @@
 //   position is brought back there when it fell behind or ran further ahead
 //   than its window (see chooseResyncWindow). Played audio is cleared behind
 //   the play cursor, so an underrun plays silence.
-// - waveOut: 32 prepared headers, queued one per chunk. While more than the
-//   queue limit are queued each chunk fades out and is cut to about half, so
-//   the queue drains; at or below it the sound fades back in. The limit is 8,
-//   or what the device shows it holds (see followWaveOutBuffering). Optionally
-//   the device runs at twice the processing rate and each channel is
-//   interpolated by two.
+// - waveOut: 32 prepared headers, queued one per chunk. When more than the
+//   queue limit stood queued through a whole resync period, one chunk fades
+//   out and is cut to about half and as many chunks as stood above the limit
+//   are left out, so the queue is back at the limit; then the sound fades back
+//   in. Above the ceiling every chunk fades out and is cut at once (a stalled
+//   device). The limit is 8, or what the device shows it holds (see
+//   followWaveOutBuffering). Optionally the device runs at twice the
+//   processing rate and each channel is interpolated by two.
 #pragma once
 
 #include <windows.h>
@@ -57,6 +59,8 @@ struct OutputStream {
     int queuedAfterWrite = 0;             // headers the device held after the last write
     int deviceHeldHeaders = 0;            // headers held when the device handed back its first; 0 before
     int mostReturnedHeaders = 0;          // the most handed back between two writes
+    int fewestQueuedInPeriod = 0;         // the fewest queued at a write in this resync period
+    int chunksToTrim = 0;                 // a standing excess still to be cut: this many chunks
     int writePositionBytes = 0;
     int ringBytes = 0;
     int channels = 2;

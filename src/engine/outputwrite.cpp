@@ -185,6 +185,41 @@ void followWaveOutBuffering(OutputStream& out, int queued) {
     streamStatistics().waveOutQueueLimit = limit;
 }
 
+// Once per resync period: the fewest headers queued at any write of the period
+// is what stood queued through it. Above the limit, that excess is latency the
+// queue keeps (a driver's hiccup, or an underrun, left it there), and it is
+// cut once, as a whole. A queue that only passes the limit for a moment is the
+// driver handing headers back late and then together: cutting each chunk then
+// (the fixed rule) faded the sound out and in ten times in a row while the
+// queue came back by itself.
+void checkStandingQueue(OutputStream& out, int queued, int frames) {
+    if (queued < out.fewestQueuedInPeriod) out.fewestQueuedInPeriod = queued;
+    out.framesSinceCheck += frames;
+    if (out.framesSinceCheck < out.resyncPeriodFrames) return;
+    out.framesSinceCheck = 0;
+    // The cut chunk keeps its header, so one chunk more than the excess goes.
+    if (out.fewestQueuedInPeriod > out.queueLimit) out.chunksToTrim = out.fewestQueuedInPeriod - out.queueLimit + 1;
+    out.fewestQueuedInPeriod = kWaveOutHeaderCount;
+}
+
+// How this chunk goes out: faded out and cut (the first chunk of a trim, or
+// any chunk above the ceiling), left out (the rest of a trim: the gain is at
+// zero already), or faded in.
+enum class WaveOutStep { kFadeIn, kCut, kLeaveOut };
+
+WaveOutStep nextWaveOutStep(OutputStream& out, int queued) {
+    if (out.chunksToTrim > 0) {
+        const bool first = out.fadeGain > 0.0f;
+        --out.chunksToTrim;
+        if (!first) return WaveOutStep::kLeaveOut;
+        ++streamStatistics().fadedCuts;
+        return WaveOutStep::kCut;
+    }
+    if (queued <= kWaveOutQueueLimitCeiling) return WaveOutStep::kFadeIn;
+    ++streamStatistics().fadedCuts;
+    return WaveOutStep::kCut;
+}
+
 }  // namespace
 
 int writeOutput(OutputStream& out, const float* samples, int frames) {
@@ -246,6 +281,7 @@ void writeWaveOut(OutputStream& out, const float* samples, int frames) {
             ++queued;
     }
     followWaveOutBuffering(out, queued);
+    checkStandingQueue(out, queued, frames);
     out.queuedAfterWrite = queued;
     if (chosen < 0) {  // all queued: the chunk is dropped
         ++streamStatistics().chunksDropped;
@@ -254,11 +290,12 @@ void writeWaveOut(OutputStream& out, const float* samples, int frames) {
     const int channels = out.channels;
     const int maxSamples = out.upsample ? kMaxWaveOutSamples / 2 : kMaxWaveOutSamples;
     const int count = wholeFramesWithin(frames, channels, maxSamples) * channels;
-    const FadeDirection direction = queued > out.queueLimit ? kFadeOut : kFadeIn;
-    if (direction == kFadeOut) ++streamStatistics().fadedCuts;
-    int converted = 0;
-    convertForWaveOut(out, samples, count, out.waveOutBuffers[chosen], converted, direction);
+    const WaveOutStep step = nextWaveOutStep(out, queued);
     record(out, samples, count);
+    if (step == WaveOutStep::kLeaveOut) return;
+    int converted = 0;
+    convertForWaveOut(out, samples, count, out.waveOutBuffers[chosen], converted,
+                      step == WaveOutStep::kCut ? kFadeOut : kFadeIn);
     WAVEHDR& header = out.headers[chosen];
     header.dwBufferLength = static_cast<DWORD>(2 * converted);
     const MMRESULT result = platform().waveOutWrite(out.waveOut, &header, sizeof header);

@@ -176,41 +176,61 @@ TEST_F(DirectSoundTest, UnderrunPlaysSilenceNotOldAudio) {
     for (int k = 6144; k < 14336; k += 2) ASSERT_EQ(8191, ringSample(k)) << "not yet played: " << k;
 }
 
-TEST_F(OutputStreamTest, WaveOutFadesOutAndCutsWhileTheQueueIsLong) {
+// A short device (one header back per write, two at most) keeps the limit at 8. A queue held above it for
+// most of each resync period, but not all, is left alone; held at 12 through a whole period, it is cut
+// once: one chunk fades out and is cut, four more are left out (12 - 8 + 1 in all), the next fades in. A
+// stalled device meets the fade above the ceiling, before any chunk is dropped.
+TEST_F(OutputStreamTest, WaveOutCutsOnlyAQueueThatStoodAboveTheLimit) {
     useWaveOut(512);
     ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
-    EXPECT_EQ(32, devices.waveOut.prepared);
-    out.fadeGain = 1.0f;
-    auto queueHeaders = [&](int count) {
-        for (int i = 0; i < count; ++i) out.headers[i].dwFlags &= ~WHDR_DONE;
+    const int period = 44100 / 512 + 1;  // writes in one resync period
+    auto holdQueueAt = [&](int level, int writes) {  // each write finds `level` queued
+        for (int w = 0; w < writes; ++w) {
+            for (int back = 0; back < 2 && static_cast<int>(devices.waveOut.queue.size()) > level; ++back)
+                devices.completeOutput();
+            write(512, 0.5f);
+        }
     };
-    queueHeaders(9);
+    holdQueueAt(2, period);
     resetStreamStatistics();
-    write(512, 0.5f);
-    ASSERT_EQ(1u, devices.waveOut.written.size());
-    const std::vector<short>& cut = devices.waveOut.written[0];
-    ASSERT_EQ(512u, cut.size()) << "cut after a whole frame";
+    for (int round = 0; round < 3; ++round) {
+        holdQueueAt(11, period - 20);
+        holdQueueAt(3, 20);
+    }
+    EXPECT_EQ(0, streamStatistics().fadedCuts) << "a queue that came back within each period";
+    EXPECT_EQ(8, out.queueLimit);
+
+    while (out.framesSinceCheck != 0) holdQueueAt(3, 1);  // the queue rises in the period after a check
+    const size_t before = devices.waveOut.written.size();
+    int w = 0;
+    for (; w < 3 * period && streamStatistics().fadedCuts == 0; ++w) holdQueueAt(12, 1);
+    ASSERT_EQ(1, streamStatistics().fadedCuts) << "a queue that stood above the limit";
+    const size_t cutAt = before + w - 1;
+    ASSERT_EQ(cutAt + 1, devices.waveOut.written.size());
+    const std::vector<short>& cut = devices.waveOut.written[cutAt];
+    ASSERT_EQ(512u, cut.size()) << "cut just past the middle, after a whole frame";
     EXPECT_EQ(16383, cut[0]);
     EXPECT_NEAR(8200, cut[50], 200);
-    EXPECT_GT(cut[99], 0) << "100 samples faded";
     for (int k = 100; k < 512; ++k) ASSERT_EQ(0, cut[k]) << k;
-    EXPECT_EQ(31u, devices.waveOut.queue.back()->dwUser) << "the highest free header";
-
-    write(512, 0.5f);
-    const std::vector<short>& silent = devices.waveOut.written[1];
-    ASSERT_EQ(512u, silent.size()) << "still more than 8 queued: silence, cut again";
-    for (short s : silent) ASSERT_EQ(0, s);
-
-    // The queue drains to 8 (our two chunks plus six): the next chunk fades in.
-    for (int i = 0; i < 9; ++i) out.headers[i].dwFlags |= WHDR_DONE;
-    queueHeaders(6);
-    write(512, 0.5f);
-    const std::vector<short>& rising = devices.waveOut.written[2];
+    holdQueueAt(12, 4);
+    EXPECT_EQ(cutAt + 1, devices.waveOut.written.size()) << "four chunks left out";
+    holdQueueAt(12, 1);
+    const std::vector<short>& rising = devices.waveOut.written.back();
     ASSERT_EQ(1024u, rising.size());
     EXPECT_EQ(0, rising[0]);
     EXPECT_NEAR(16191, rising[99], 191) << "not yet at full gain";
     for (int k = 100; k < 1024; ++k) ASSERT_EQ(16383, rising[k]) << k;
-    EXPECT_EQ(2, streamStatistics().fadedCuts);
+    EXPECT_EQ(1, streamStatistics().fadedCuts);
+
+    // Stalled from the start: nothing comes back. The write that finds 25 queued is cut, none is dropped.
+    closeOutput(out, isOpen);
+    ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
+    resetStreamStatistics();
+    while (devices.waveOut.queue.size() < 25) write(512, 0.5f);
+    EXPECT_EQ(0, streamStatistics().fadedCuts);
+    write(512, 0.5f);
+    EXPECT_EQ(1, streamStatistics().fadedCuts);
+    EXPECT_EQ(0, streamStatistics().chunksDropped);
 }
 
 // A device that hands back `burst` headers whenever it holds `hold`: the queue limit is 8 on a short device,
@@ -238,15 +258,6 @@ TEST_F(OutputStreamTest, WaveOutQueueLimitFollowsWhatTheDeviceHolds) {
         EXPECT_EQ(0, streamStatistics().chunksDropped);
         closeOutput(out, isOpen);
     }
-    // The short device's limit is the one a stalled queue meets: 9 queued fade.
-    ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
-    for (int w = 0; w < 4; ++w) {
-        devices.completeOutput();
-        write(256);
-    }
-    resetStreamStatistics();
-    for (int w = 0; w < 9; ++w) write(256);
-    EXPECT_EQ(1, streamStatistics().fadedCuts);
 }
 
 TEST_F(OutputStreamTest, WaveOutFullQueueDropsChunksUntilAHeaderComesBack) {
