@@ -190,8 +190,8 @@ void followWaveOutBuffering(OutputStream& out, int queued) {
 // queue keeps (a driver's hiccup, or an underrun, left it there), and it is
 // cut once, as a whole. A queue that only passes the limit for a moment is the
 // driver handing headers back late and then together: cutting each chunk then
-// (the fixed rule) faded the sound out and in ten times in a row while the
-// queue came back by itself.
+// faded the sound out and in ten times in a row while the queue came back by
+// itself.
 void checkStandingQueue(OutputStream& out, int queued, int frames) {
     if (queued < out.fewestQueuedInPeriod) out.fewestQueuedInPeriod = queued;
     out.framesSinceCheck += frames;
