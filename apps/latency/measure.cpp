@@ -39,12 +39,12 @@ const double kMaxPeriodSeconds = 2.5;
 // How alike the found stretch and the sweep must be (normalised correlation).
 const double kFoundCorrelation = 0.5;
 const int kMinFound = 3;
+const double kMaxSpreadMs = 3.0;
 // An input that delivers nothing (a card whose clock stopped, a source the
 // system suspended) ends the measurement once it has been silent this long,
 // well past any device's start: the player hears "no signal" at once, not
 // minutes later when every turn of the loop has read nothing.
 const DWORD kNoInputMs = 3000;
-const double kMaxSpreadMs = 3.0;
 
 // A linear sweep from kSweepStartHz to kSweepEndHz with faded ends. Its sharp
 // correlation peak makes its return easy to place to the frame, also in noise.
