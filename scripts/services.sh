@@ -37,8 +37,10 @@ prefix_settings() {
 
 start_prefix() {
   prepare_prefix
-  wineserver -p >/dev/null 2>&1 &
-  echo $! > "$HW_RUNTIME/wineserver.pid"
+  # It returns once its socket is there (2: one runs already), so the first
+  # program does not meet a server that holds the prefix but does not answer yet.
+  wineserver -p >/dev/null 2>&1 || [ $? = 2 ]
+  echo started > "$HW_RUNTIME/wineserver.started"
   prefix_settings
 }
 
@@ -64,9 +66,9 @@ start_xvfb() {
 }
 
 stop_all() {
-  if [ -f "$HW_RUNTIME/wineserver.pid" ]; then
+  if [ -f "$HW_RUNTIME/wineserver.started" ]; then
     wineserver -k >/dev/null 2>&1 || true
-    rm -f "$HW_RUNTIME/wineserver.pid"
+    rm -f "$HW_RUNTIME/wineserver.started"
   fi
   if [ -f "$HW_RUNTIME/pulse.started" ]; then
     pulseaudio --kill >/dev/null 2>&1 || true

@@ -21,7 +21,7 @@ failures=0
 
 # The services are started here unless a test run has started them already.
 own_services=0
-[ -f "$HW_RUNTIME/wineserver.pid" ] || own_services=1
+[ -f "$HW_RUNTIME/wineserver.started" ] || own_services=1
 cleanup() {
   [ -n "${fresh_server:-}" ] && WINEPREFIX="$work/prefix" wineserver -k >/dev/null 2>&1
   [ "$own_services" = 1 ] && "$root/scripts/services.sh" stop
@@ -30,8 +30,13 @@ cleanup() {
 trap cleanup EXIT
 [ "$own_services" = 1 ] && "$root/scripts/services.sh" start
 
+# A failure shows the end of what the command printed, without Wine's fixme lines. (Into a file: Wine's
+# services, started by the first program of a prefix, keep a pipe open for as long as the server runs.)
 check() {  # check <what> <command...>
-  if "${@:2}" >/dev/null 2>&1; then echo "ok    $1"; else echo "FAIL  $1"; failures=$((failures + 1)); fi
+  if "${@:2}" >"$work/check.out" 2>&1; then echo "ok    $1"; return; fi
+  echo "FAIL  $1"
+  failures=$((failures + 1))
+  grep -v '^[0-9a-f]*:fixme:' "$work/check.out" | tr -d '\r' | tail -n 8 | sed 's/^/      /'
 }
 has() { grep -qiF -- "$2" <<<"$1"; }
 regvalue() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v v="$2" '$1 == v { $1 = ""; $2 = ""; sub(/^ +/, ""); print }'; }
@@ -113,8 +118,10 @@ check "the stopped setup leaves no class of ours" nokey "HKCR\\CLSID\\$reader"
 
 echo "== zip: HarnwickLive-$version-win64.zip in a fresh prefix"
 export WINEPREFIX="$work/prefix"
-WINEPREFIX_OVERRIDE="$WINEPREFIX" "$root/scripts/services.sh" prepare
-wineserver -p >/dev/null 2>&1 & fresh_server=$!
+check "fresh prefix made" env WINEPREFIX_OVERRIDE="$WINEPREFIX" "$root/scripts/services.sh" prepare
+# Started in the foreground: it returns once its socket is there, so no Wine
+# program below meets a server that holds the prefix but does not answer yet.
+wineserver -p >/dev/null 2>&1; fresh_server=1
 unzip -q "$pkg/HarnwickLive-$version-win64.zip" -d "$WINEPREFIX/drive_c"
 unpacked="C:\\HarnwickLive-$version-win64"
 classkeys=("Software\\Classes\\CLSID\\$amp" "Software\\Classes\\CLSID\\$reader" "Software\\Classes\\CLSID\\$dump")

@@ -34,9 +34,9 @@ int main(int argc, char** argv) {
     const char* command = argc >= 3 ? argv[1] : "";
     if (strcmp(command, "dacl") == 0) return printDacl(argv[2]);
     for (int i = 2; i < argc && strcmp(command, "deny") == 0; ++i) {
-        if (denyRegistryWrites(HKEY_LOCAL_MACHINE, argv[i]) != ERROR_SUCCESS ||
-            !registryWritesRefused(HKEY_LOCAL_MACHINE, argv[i])) {
-            fprintf(stderr, "pkgcheck: writes to HKLM\\%s not denied\n", argv[i]);
+        LONG err = denyRegistryWrites(HKEY_LOCAL_MACHINE, argv[i]);
+        if (err != ERROR_SUCCESS || !registryWritesRefused(HKEY_LOCAL_MACHINE, argv[i])) {
+            fprintf(stderr, "pkgcheck: writes to HKLM\\%s not denied (error %ld)\n", argv[i], err);
             return 1;
         }
     }
