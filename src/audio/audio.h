@@ -75,6 +75,7 @@ struct StreamStatistics {
     // Sizes the wave streams chose from the device's buffering (0: not used).
     int waveInBuffers = 0;      // waveIn buffers in use at the end of the run
     int waveOutQueueLimit = 0;  // queued waveOut headers above which chunks fade
+    int waveOutMostQueued = 0;  // most waveOut headers queued at any write (the latency the queue came to)
     int outputWindowMs = 0;     // how far the DirectSound output may run ahead of its target
 };
 StreamStatistics& streamStatistics();

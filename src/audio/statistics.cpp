@@ -35,13 +35,13 @@ void traceStreamStatistics() {
     TRACE(TRACE_INFO,
           "stream statistics: captured %lld, delivered %lld, played %lld, dropped %lld, faded cuts %lld, "
           "backlog drops %lld, output resyncs %lld, requeue-alls %lld, recording bytes lost %lld, "
-          "waveIn buffers %d, waveOut queue limit %d, output window %d ms",
+          "waveIn buffers %d, waveOut queue limit %d, most queued %d, output window %d ms",
           static_cast<long long>(s.chunksCaptured), static_cast<long long>(s.chunksDelivered),
           static_cast<long long>(s.chunksPlayed), static_cast<long long>(s.chunksDropped),
           static_cast<long long>(s.fadedCuts), static_cast<long long>(s.backlogDrops),
           static_cast<long long>(s.outputResyncs), static_cast<long long>(s.requeueAlls),
           static_cast<long long>(s.recordingBytesLost), s.waveInBuffers, s.waveOutQueueLimit,
-          s.outputWindowMs);
+          s.waveOutMostQueued, s.outputWindowMs);
 }
 
 void noteStreamError(MMRESULT code, WaveErrorTextFn errorText, const char* activity) {

@@ -283,6 +283,7 @@ void writeWaveOut(OutputStream& out, const float* samples, int frames) {
     followWaveOutBuffering(out, queued);
     checkStandingQueue(out, queued, frames);
     out.queuedAfterWrite = queued;
+    if (queued > streamStatistics().waveOutMostQueued) streamStatistics().waveOutMostQueued = queued;
     if (chosen < 0) {  // all queued: the chunk is dropped
         ++streamStatistics().chunksDropped;
         return;

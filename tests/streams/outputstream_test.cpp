@@ -199,6 +199,7 @@ TEST_F(OutputStreamTest, WaveOutCutsOnlyAQueueThatStoodAboveTheLimit) {
     }
     EXPECT_EQ(0, streamStatistics().fadedCuts) << "a queue that came back within each period";
     EXPECT_EQ(8, out.queueLimit);
+    EXPECT_EQ(11, streamStatistics().waveOutMostQueued);
 
     while (out.framesSinceCheck != 0) holdQueueAt(3, 1);  // the queue rises in the period after a check
     const size_t before = devices.waveOut.written.size();
