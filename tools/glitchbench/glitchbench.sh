@@ -12,7 +12,8 @@
 #   normal-priority loops. Each row's pass-through runs right before it.
 # - figures: glitch events per minute (glitch.py) of the host and of the
 #   pass-through, their ratio, and the host's stream statistics from the trace
-#   line it writes at STOP.
+#   line it writes at STOP; for waveOut, the most headers the pass-through
+#   queued beside the host's "most queued" (the latency each queue came to).
 # - waver: the host resamples, so its wave devices run at twice the rate with
 #   chunks of half the length; its pass-through runs the devices the same way.
 # Expects the services of scripts/services.sh (scripts/bench.sh starts them).
@@ -69,7 +70,7 @@ run() {
   parec -d hwglitch_probe.monitor --format=s16le --rate=44100 --channels=2 >"$work/$label.raw" 2>/dev/null &
   local recorder=$!
   sleep 0.3
-  wine "$tools/hostrun.exe" "$@" >/dev/null 2>"$work/$label.err" || sed "s/^/  $label: /" "$work/$label.err" >&2
+  wine "$tools/hostrun.exe" "$@" >"$work/$label.out" 2>"$work/$label.err" || sed "s/^/  $label: /" "$work/$label.err" >&2
   sleep 0.3
   kill "$recorder" 2>/dev/null; wait "$recorder" 2>/dev/null || true
   python3 "$here/glitch.py" count "$work/$label.raw" |
@@ -95,12 +96,14 @@ for row in $rows; do
     modes="graph direct"
   fi
   read -r pass_rate _ < <(run "pass-$row" passthru "$system" "$chunk" "$seconds")
+  pass_queued=$(sed -n 's/^passthru most queued //p' "$work/pass-$row.out" | tr -d '\r')
   for mode in $modes; do
     wine "$traceview" -c >/dev/null 2>&1
     read -r host_rate _ < <(run "host-$row-$mode" host "$system" "$mode" "$chunk" "$seconds" "$host_exe")
     ratio=$(awk -v h="$host_rate" -v p="$pass_rate" 'BEGIN { if (h == "-" || p == "-") print "-";
       else if (p > 0) printf "%.2f", h / p; else if (h > 0) print "inf"; else print "1.00" }')
-    printf "%-16s %-7s %10s %10s %7s  %s\n" "$row" "$mode" "$host_rate" "$pass_rate" "$ratio" "$(statistics)"
+    printf "%-16s %-7s %10s %10s %7s  %s\n" "$row" "$mode" "$host_rate" "$pass_rate" "$ratio" \
+      "$(statistics)${pass_queued:+; pass-through most queued $pass_queued}"
   done
   stop_busy
 done

@@ -14,7 +14,9 @@
 //   (back to the cursor if the device ever overtakes it).
 // One thread; everything is allocated before the devices start.
 // Usage: passthru wave|waver|ds <chunkFrames> <seconds>
-// Prints "passthru open <epoch s>" when it starts opening the devices.
+// Prints "passthru open <epoch s>" when it starts opening the devices, and
+// for wave "passthru most queued <headers>" at the end: the latency its
+// queue came to, beside the host's "most queued".
 #include <windows.h>
 #include <mmsystem.h>
 #include <dsound.h>
@@ -82,7 +84,7 @@ int runWave(int chunkFrames, DWORD runMs, int rate) {
     waveInStart(waveIn);
 
     const DWORD endTick = GetTickCount() + runMs;
-    int nextIn = 0, nextOut = 0;
+    int nextIn = 0, nextOut = 0, mostQueued = 0;
     while (static_cast<LONG>(endTick - GetTickCount()) > 0) {
         WAVEHDR& in = inHeaders[nextIn];
         if (!(in.dwFlags & WHDR_DONE)) {
@@ -90,6 +92,9 @@ int runWave(int chunkFrames, DWORD runMs, int rate) {
             continue;
         }
         WAVEHDR& out = outHeaders[nextOut];
+        int queued = 0;
+        for (const WAVEHDR& h : outHeaders) queued += (h.dwFlags & WHDR_DONE) ? 0 : 1;
+        if (queued > mostQueued) mostQueued = queued;
         if (out.dwFlags & WHDR_DONE) {  // a full queue drops the chunk rather than block
             memcpy(out.lpData, in.lpData, in.dwBytesRecorded);
             out.dwBufferLength = in.dwBytesRecorded;
@@ -109,6 +114,7 @@ int runWave(int chunkFrames, DWORD runMs, int rate) {
     waveOutClose(waveOut);
     waveInClose(waveIn);
     CloseHandle(captured);
+    printf("passthru most queued %d\n", mostQueued);
     return 0;
 }
 
