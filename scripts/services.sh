@@ -39,7 +39,7 @@ start_prefix() {
   prepare_prefix
   # It returns once its socket is there (2: one runs already), so the first
   # program does not meet a server that holds the prefix but does not answer yet.
-  wineserver -p >/dev/null 2>&1 || [ $? = 2 ]
+  wineserver -p >/dev/null 2>&1 || [ $? = 2 ] || { echo "services: wineserver did not start" >&2; return 1; }
   echo started > "$HW_RUNTIME/wineserver.started"
   prefix_settings
 }

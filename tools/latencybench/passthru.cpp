@@ -15,7 +15,7 @@
 // One thread; everything is allocated before the devices start.
 // Usage: passthru wave|waver|ds <chunkFrames> <seconds>
 // Prints "passthru open <epoch s>" when it starts opening the devices, and
-// for wave "passthru most queued <headers>" at the end: the latency its
+// for wave and waver "passthru most queued <headers>" at the end: the latency its
 // queue came to, beside the host's "most queued".
 #include <windows.h>
 #include <mmsystem.h>
