@@ -10,6 +10,11 @@
 #   resampling; DirectSound at 128 and 512; the host in graph and in direct
 #   mode; then one row of each sound system with both cores kept busy by two
 #   normal-priority loops. Each row's pass-through runs right before it.
+# - rounds: the row's programs run that many times in turn (pass-through,
+#   host graph, host direct, pass-through, ...). The machine's own glitches
+#   come in stretches of a minute or more, so one program can catch a bad
+#   stretch the other missed; with several rounds each program's figure is
+#   its events over all its rounds, beside each round's own figures.
 # - figures: glitch events per minute (glitch.py) of the host and of the
 #   pass-through, their ratio, and the host's stream statistics from the trace
 #   line it writes at STOP; for waveOut, the most headers the pass-through
@@ -22,10 +27,12 @@
 #   HW_GLITCH_SECONDS  seconds each program plays (default 8)
 #   HW_GLITCH_BIN      folder of HarnwickLive.exe (default: this build's bin)
 #   HW_GLITCH_ROWS     rows to run, e.g. "wave:512 ds:128" (default: all)
+#   HW_GLITCH_ROUNDS   rounds per row (default 1)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/../../scripts/env.sh"
 seconds=${HW_GLITCH_SECONDS:-8}
+rounds=${HW_GLITCH_ROUNDS:-1}
 bin=${HW_GLITCH_BIN:-$HW_BUILD/x86_64/bin}
 tools="$HW_BUILD/x86_64/tools/latencybench"
 traceview="$HW_BUILD/x86_64/tools/traceview/traceview.exe"
@@ -64,7 +71,7 @@ python3 "$here/glitch.py" tone | pacat -p -d hwglitch_in --format=s16le --rate=4
 sleep 1
 
 # One program run with the probe recorded: run <label> <hostrun arguments...>;
-# prints "<events per minute> <seconds judged>".
+# prints "<events> <seconds judged>".
 run() {
   local label=$1; shift
   parec -d hwglitch_probe.monitor --format=s16le --rate=44100 --channels=2 >"$work/$label.raw" 2>/dev/null &
@@ -73,9 +80,23 @@ run() {
   wine "$tools/hostrun.exe" "$@" >"$work/$label.out" 2>"$work/$label.err" || sed "s/^/  $label: /" "$work/$label.err" >&2
   sleep 0.3
   kill "$recorder" 2>/dev/null; wait "$recorder" 2>/dev/null || true
-  python3 "$here/glitch.py" count "$work/$label.raw" |
-    awk '{ if ($2 > 0) printf "%.1f %s\n", $1 * 60 / $2, $2; else print "- 0" }'
+  python3 "$here/glitch.py" count "$work/$label.raw"
   rm -f "$work/$label.raw"
+}
+
+# per_minute <events> <seconds>: the rate, or "-" when nothing was judged.
+per_minute() {
+  awk -v e="$1" -v s="$2" 'BEGIN { if (s > 0) printf "%.1f", e * 60 / s; else print "-" }'
+}
+
+# line <row> <mode> <round> <host events> <host s> <pass events> <pass s> [notes]
+line() {
+  local host pass ratio
+  host=$(per_minute "$4" "$5")
+  pass=$(per_minute "$6" "$7")
+  ratio=$(awk -v h="$host" -v p="$pass" 'BEGIN { if (h == "-" || p == "-") print "-";
+    else if (p > 0) printf "%.2f", h / p; else if (h > 0) print "inf"; else print "1.00" }')
+  printf "%-16s %-7s %5s %10s %10s %7s  %s\n" "$1" "$2" "$3" "$host" "$pass" "$ratio" "${8:-}"
 }
 
 statistics() {
@@ -83,8 +104,8 @@ statistics() {
 }
 
 host_exe=$(winepath -w "$bin/HarnwickLive.exe")
-echo "glitch events per minute, steady 441 Hz tone, 44100 Hz stereo, $seconds s per program"
-printf "%-16s %-7s %10s %10s %7s  %s\n" row mode host passthru ratio "host stream statistics"
+echo "glitch events per minute, steady 441 Hz tone, 44100 Hz stereo, $seconds s per program, $rounds round(s)"
+printf "%-16s %-7s %5s %10s %10s %7s  %s\n" row mode round host passthru ratio "host stream statistics"
 for row in $rows; do
   system=${row%%:*}
   chunk=${row##*:}
@@ -95,15 +116,27 @@ for row in $rows; do
   else
     modes="graph direct"
   fi
-  read -r pass_rate _ < <(run "pass-$row" passthru "$system" "$chunk" "$seconds")
-  pass_queued=$(sed -n 's/^passthru most queued //p' "$work/pass-$row.out" | tr -d '\r')
-  for mode in $modes; do
-    wine "$traceview" -c >/dev/null 2>&1
-    read -r host_rate _ < <(run "host-$row-$mode" host "$system" "$mode" "$chunk" "$seconds" "$host_exe")
-    ratio=$(awk -v h="$host_rate" -v p="$pass_rate" 'BEGIN { if (h == "-" || p == "-") print "-";
-      else if (p > 0) printf "%.2f", h / p; else if (h > 0) print "inf"; else print "1.00" }')
-    printf "%-16s %-7s %10s %10s %7s  %s\n" "$row" "$mode" "$host_rate" "$pass_rate" "$ratio" \
-      "$(statistics)${pass_queued:+; pass-through most queued $pass_queued}"
+  # Events and judged seconds summed over the rounds, per program.
+  declare -A events=() judged=()
+  for round in $(seq "$rounds"); do
+    read -r pass_events pass_seconds < <(run "pass-$row" passthru "$system" "$chunk" "$seconds")
+    pass_queued=$(sed -n 's/^passthru most queued //p' "$work/pass-$row.out" | tr -d '\r')
+    events[pass]=$(( ${events[pass]:-0} + pass_events ))
+    judged[pass]=$(awk -v a="${judged[pass]:-0}" -v b="$pass_seconds" 'BEGIN { print a + b }')
+    for mode in $modes; do
+      wine "$traceview" -c >/dev/null 2>&1
+      read -r host_events host_seconds < <(run "host-$row-$mode" host "$system" "$mode" "$chunk" "$seconds" "$host_exe")
+      events[$mode]=$(( ${events[$mode]:-0} + host_events ))
+      judged[$mode]=$(awk -v a="${judged[$mode]:-0}" -v b="$host_seconds" 'BEGIN { print a + b }')
+      line "$row" "$mode" "$round" "$host_events" "$host_seconds" "$pass_events" "$pass_seconds" \
+        "$(statistics)${pass_queued:+; pass-through most queued $pass_queued}"
+    done
   done
+  if [ "$rounds" -gt 1 ]; then
+    for mode in $modes; do
+      line "$row" "$mode" all "${events[$mode]}" "${judged[$mode]}" "${events[pass]}" "${judged[pass]}"
+    done
+  fi
+  unset events judged
   stop_busy
 done
