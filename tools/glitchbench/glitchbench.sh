@@ -99,6 +99,13 @@ line() {
   printf "%-16s %-7s %5s %10s %10s %7s  %s\n" "$1" "$2" "$3" "$host" "$pass" "$ratio" "${8:-}"
 }
 
+# tally <program> <events> <seconds>: adds one run to the program's sums over
+# the row's rounds.
+tally() {
+  events[$1]=$(( ${events[$1]:-0} + $2 ))
+  judged[$1]=$(awk -v a="${judged[$1]:-0}" -v b="$3" 'BEGIN { print a + b }')
+}
+
 statistics() {
   wine "$traceview" 2>/dev/null | sed -n 's/.*stream statistics: //p' | tail -1 | tr -d '\r'
 }
@@ -116,18 +123,15 @@ for row in $rows; do
   else
     modes="graph direct"
   fi
-  # Events and judged seconds summed over the rounds, per program.
   declare -A events=() judged=()
   for round in $(seq "$rounds"); do
     read -r pass_events pass_seconds < <(run "pass-$row" passthru "$system" "$chunk" "$seconds")
     pass_queued=$(sed -n 's/^passthru most queued //p' "$work/pass-$row.out" | tr -d '\r')
-    events[pass]=$(( ${events[pass]:-0} + pass_events ))
-    judged[pass]=$(awk -v a="${judged[pass]:-0}" -v b="$pass_seconds" 'BEGIN { print a + b }')
+    tally pass "$pass_events" "$pass_seconds"
     for mode in $modes; do
       wine "$traceview" -c >/dev/null 2>&1
       read -r host_events host_seconds < <(run "host-$row-$mode" host "$system" "$mode" "$chunk" "$seconds" "$host_exe")
-      events[$mode]=$(( ${events[$mode]:-0} + host_events ))
-      judged[$mode]=$(awk -v a="${judged[$mode]:-0}" -v b="$host_seconds" 'BEGIN { print a + b }')
+      tally "$mode" "$host_events" "$host_seconds"
       line "$row" "$mode" "$round" "$host_events" "$host_seconds" "$pass_events" "$pass_seconds" \
         "$(statistics)${pass_queued:+; pass-through most queued $pass_queued}"
     done
