@@ -185,20 +185,33 @@ void followWaveOutBuffering(OutputStream& out, int queued) {
     streamStatistics().waveOutQueueLimit = limit;
 }
 
+// Where a cut leaves the queue: where it stood when the device handed back its
+// first header, the latency the run started with. Every underrun leaves one
+// more stretch standing; a cut to just under the limit was followed by another
+// one an underrun or two later (nine in 30 s on a 100 ms client buffer), while
+// a cut to the start's level leaves the whole margin to the limit for the
+// next ones. Before the device has handed anything back: the limit.
+int standingQueueTarget(const OutputStream& out) {
+    if (out.deviceHeldHeaders == 0) return out.queueLimit;
+    const int started = out.deviceHeldHeaders - 1;  // counted before a write, as the fewest is
+    return started < out.queueLimit ? started : out.queueLimit;
+}
+
 // Once per resync period: the fewest headers queued at any write of the period
-// is what stood queued through it. Above the limit, that excess is latency the
+// is what stood queued through it. Above the limit, that latency is what the
 // queue keeps (a driver's hiccup, or an underrun, left it there), and it is
-// cut once, as a whole. A queue that only passes the limit for a moment is the
-// driver handing headers back late and then together: cutting each chunk then
-// faded the sound out and in ten times in a row while the queue came back by
-// itself.
+// cut once, as a whole, down to where the run started. A queue that only
+// passes the limit for a moment is the driver handing headers back late and
+// then together: cutting each chunk then faded the sound out and in ten times
+// in a row while the queue came back by itself.
 void checkStandingQueue(OutputStream& out, int queued, int frames) {
     if (queued < out.fewestQueuedInPeriod) out.fewestQueuedInPeriod = queued;
     out.framesSinceCheck += frames;
     if (out.framesSinceCheck < out.resyncPeriodFrames) return;
     out.framesSinceCheck = 0;
     // The cut chunk keeps its header, so one chunk more than the excess goes.
-    if (out.fewestQueuedInPeriod > out.queueLimit) out.chunksToTrim = out.fewestQueuedInPeriod - out.queueLimit + 1;
+    if (out.fewestQueuedInPeriod > out.queueLimit)
+        out.chunksToTrim = out.fewestQueuedInPeriod - standingQueueTarget(out) + 1;
     out.fewestQueuedInPeriod = kWaveOutHeaderCount;
 }
 

@@ -213,8 +213,8 @@ TEST_F(OutputStreamTest, WaveOutCutsOnlyAQueueThatStoodAboveTheLimit) {
     EXPECT_EQ(16383, cut[0]);
     EXPECT_NEAR(8200, cut[50], 200);
     for (int k = 100; k < 512; ++k) ASSERT_EQ(0, cut[k]) << k;
-    holdQueueAt(12, 4);
-    EXPECT_EQ(cutAt + 1, devices.waveOut.written.size()) << "four chunks left out";
+    holdQueueAt(12, 10);
+    EXPECT_EQ(cutAt + 1, devices.waveOut.written.size()) << "ten chunks left out: back to the 2 it stood at";
     holdQueueAt(12, 1);
     const std::vector<short>& rising = devices.waveOut.written.back();
     ASSERT_EQ(1024u, rising.size());
@@ -231,6 +231,39 @@ TEST_F(OutputStreamTest, WaveOutCutsOnlyAQueueThatStoodAboveTheLimit) {
     EXPECT_EQ(0, streamStatistics().fadedCuts);
     write(512, 0.5f);
     EXPECT_EQ(1, streamStatistics().fadedCuts);
+    EXPECT_EQ(0, streamStatistics().chunksDropped);
+}
+
+// A device that holds three headers and then plays one per write, but stalls one chunk's time at the start of
+// every period without a cut (an underrun: each stall leaves one header more standing). A cut takes the queue back
+// to the three the device held at the start, so the next cut comes only after as many stalls again; a cut to just
+// under the limit was followed by another one after the next stall.
+TEST_F(OutputStreamTest, WaveOutCutTakesTheQueueBackToWhereTheRunStarted) {
+    useWaveOut(512);
+    ASSERT_EQ(1, openOutput(out, isOpen, nullptr, 44100, 2));
+    for (int w = 0; w < 3; ++w) write(512);
+    resetStreamStatistics();
+    std::vector<int> queuedAfterCuts;
+    int64_t cuts = 0;
+    int stalls = 0;
+    for (int w = 0; w < 30 * (44100 / 512 + 1); ++w) {
+        const bool stall = out.framesSinceCheck == 0 && out.chunksToTrim == 0;
+        if (stall)
+            ++stalls;
+        else
+            devices.completeOutput();
+        write(512);
+        if (streamStatistics().fadedCuts > cuts) {
+            cuts = streamStatistics().fadedCuts;
+            queuedAfterCuts.push_back(-1);
+        }
+        if (!queuedAfterCuts.empty() && queuedAfterCuts.back() < 0 && out.chunksToTrim == 0)
+            queuedAfterCuts.back() = static_cast<int>(devices.waveOut.queue.size());
+    }
+    EXPECT_EQ(8, out.queueLimit);
+    ASSERT_GE(queuedAfterCuts.size(), 2u);
+    for (int queued : queuedAfterCuts) EXPECT_EQ(3, queued);
+    EXPECT_LE(cuts * 7, stalls) << "a cut every seven stalls at most";
     EXPECT_EQ(0, streamStatistics().chunksDropped);
 }
 
