@@ -124,7 +124,7 @@ play() {
   if [[ $program == pass || $program == repeat ]]; then
     read -r e s < <(run "$label" passthru "$system" "$chunk" "$seconds")
     q=$(sed -n 's/^passthru most queued //p' "$work/$label.out" | tr -d '\r')
-    [ "${q:-0}" -gt "$pass_queued" ] && pass_queued=$q
+    [ -n "$q" ] && [ "$q" -gt "${pass_queued:-0}" ] && pass_queued=$q
   else
     wine "$traceview" -c >/dev/null 2>&1
     read -r e s < <(run "$label" host "$system" "$program" "$chunk" "$seconds" "$host_exe")
@@ -152,7 +152,7 @@ for row in $rows; do
   declare -A events=() judged=()
   for round in $(seq "$rounds"); do
     declare -A got=() seconds_of=() notes=()
-    pass_queued=0
+    pass_queued=""  # the DirectSound pass-through has no queue figure
     # Round r starts at the r-th program, so over as many rounds as there
     # are programs each one runs once in every place of the order. Five
     # rounds of the pass-through in all three places gave 11.4, 8.0 and 22.8
@@ -165,7 +165,7 @@ for row in $rows; do
     pass_seconds=$(add "${seconds_of[pass]}" "${seconds_of[repeat]}")
     for mode in $modes; do
       line "$row" "$mode" "$round" "${got[$mode]}" "${seconds_of[$mode]}" "$pass_events" "$pass_seconds" \
-        "${notes[$mode]}; pass-through most queued $pass_queued"
+        "${notes[$mode]}${pass_queued:+; pass-through most queued $pass_queued}"
     done
     line "$row" repeat "$round" "${got[repeat]}" "${seconds_of[repeat]}" "${got[pass]}" "${seconds_of[pass]}" \
       "the pass-through's second run against its first"
