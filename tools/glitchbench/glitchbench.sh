@@ -135,6 +135,21 @@ play() {
   tally "$program" "$e" "$s"
 }
 
+# report <round|all> <events array> <seconds array>: the row's lines for one
+# round, or for all rounds: each host mode against both pass-through runs, with
+# the round's notes, then the pass-through's second run against its first.
+report() {
+  local -n ev=$2 sec=$3
+  local mode note="" pass_events=$(( ev[pass] + ev[repeat] )) pass_seconds
+  pass_seconds=$(add "${sec[pass]}" "${sec[repeat]}")
+  for mode in $modes; do
+    [ "$1" != all ] && note="${notes[$mode]}${pass_queued:+; pass-through most queued $pass_queued}"
+    line "$row" "$mode" "$1" "${ev[$mode]}" "${sec[$mode]}" "$pass_events" "$pass_seconds" "$note"
+  done
+  [ "$1" != all ] && note="the pass-through's second run against its first"
+  line "$row" repeat "$1" "${ev[repeat]}" "${sec[repeat]}" "${ev[pass]}" "${sec[pass]}" "$note"
+}
+
 host_exe=$(winepath -w "$bin/HarnwickLive.exe")
 echo "glitch events per minute, steady 441 Hz tone, 44100 Hz stereo, $seconds s per program, $rounds round(s)"
 printf "%-16s %-7s %5s %10s %10s %7s  %s\n" row mode round host passthru ratio "host stream statistics"
@@ -161,23 +176,10 @@ for row in $rows; do
     for k in "${!programs[@]}"; do
       play "${programs[$(( (k + round - 1) % ${#programs[@]} ))]}"
     done
-    pass_events=$(( got[pass] + got[repeat] ))
-    pass_seconds=$(add "${seconds_of[pass]}" "${seconds_of[repeat]}")
-    for mode in $modes; do
-      line "$row" "$mode" "$round" "${got[$mode]}" "${seconds_of[$mode]}" "$pass_events" "$pass_seconds" \
-        "${notes[$mode]}${pass_queued:+; pass-through most queued $pass_queued}"
-    done
-    line "$row" repeat "$round" "${got[repeat]}" "${seconds_of[repeat]}" "${got[pass]}" "${seconds_of[pass]}" \
-      "the pass-through's second run against its first"
+    report "$round" got seconds_of
     unset got seconds_of notes
   done
-  if [ "$rounds" -gt 1 ]; then
-    for mode in $modes; do
-      line "$row" "$mode" all "${events[$mode]}" "${judged[$mode]}" $(( events[pass] + events[repeat] )) \
-        "$(add "${judged[pass]}" "${judged[repeat]}")"
-    done
-    line "$row" repeat all "${events[repeat]}" "${judged[repeat]}" "${events[pass]}" "${judged[pass]}"
-  fi
+  [ "$rounds" -gt 1 ] && report all events judged
   unset events judged
   stop_busy
 done
